@@ -1,0 +1,35 @@
+# GoogleTest from the distribution's source, built with whatever toolchain
+# this build uses (native or mingw).
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+
+set(ZRN_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(ZRN_WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run --prefix ${ZRN_WINE_PREFIX})
+
+if(ZRN_ARCH STREQUAL "win64")
+  # Every wine call goes through the wrapper, which owns the private prefix.
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${ZRN_WINE_RUN})
+  add_test(NAME wine_prefix_setup COMMAND ${ZRN_WINE_RUN} --setup)
+  set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine)
+  add_test(NAME wine_server_stop COMMAND ${ZRN_WINE_RUN} --stop)
+  set_tests_properties(wine_server_stop PROPERTIES FIXTURES_CLEANUP wine)
+endif()
+
+include(GoogleTest)
+
+# zrn_add_test(name SOURCES ... LIBS ...)
+# host: every test case is its own CTest test. win64: one CTest test per
+# program, run under wine64 (a wine start per case would dominate the run).
+# win32: compiled only; this machine runs no 32-bit code.
+function(zrn_add_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;PROPERTIES" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
+  if(ZRN_ARCH STREQUAL "host")
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${T_PROPERTIES})
+  elseif(ZRN_ARCH STREQUAL "win64")
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 ${T_PROPERTIES})
+  endif()
+endfunction()

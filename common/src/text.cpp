@@ -1,0 +1,74 @@
+#include "zrn/text.h"
+
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "zrn/device_types.h"
+
+namespace zrn {
+
+bool bounded_copy(char* dst, std::size_t cap, std::string_view src) {
+    if (cap == 0) return src.empty();
+    const std::size_t n = src.size() < cap - 1 ? src.size() : cap - 1;
+    if (n > 0) std::memcpy(dst, src.data(), n);
+    dst[n] = '\0';
+    return n == src.size();
+}
+
+std::int32_t decimal_value(std::string_view text) {
+    std::size_t i = 0;
+    auto is_space = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; };
+    while (i < text.size() && is_space(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
+    constexpr std::int64_t kMin = -static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::min());
+    const std::int64_t limit = negative ? kMin : kMax;
+    std::int64_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > limit) value = limit;
+    }
+    return static_cast<std::int32_t>(negative ? -value : value);
+}
+
+std::int32_t so_unit_index(std::string_view device_name) {
+    if (device_name.size() > 5 && device_name[5] == '-') return decimal_value(device_name.substr(6)) - 1;
+    return 0;
+}
+
+std::int32_t port_unit_index(std::string_view device_name) {
+    if (device_name.size() <= 5) return 0;
+    if (device_name.size() == 7 || device_name.size() == 8) return decimal_value(device_name.substr(6)) - 1;
+    return -1;
+}
+
+std::string value_as_text(std::uint32_t type, std::span<const std::uint8_t> data) {
+    if (type == kRegTypeSz) {
+        std::size_t n = 0;
+        while (n < data.size() && data[n] != 0) ++n;
+        return std::string(reinterpret_cast<const char*>(data.data()), n);
+    }
+    if (type == kRegTypeDword && data.size() >= 4) {
+        const std::uint32_t raw = static_cast<std::uint32_t>(data[0]) | (static_cast<std::uint32_t>(data[1]) << 8) |
+                                  (static_cast<std::uint32_t>(data[2]) << 16) |
+                                  (static_cast<std::uint32_t>(data[3]) << 24);
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%ld", static_cast<long>(static_cast<std::int32_t>(raw)));
+        return buf;
+    }
+    return "?";
+}
+
+const DeviceType* device_type_of(std::string_view name) {
+    if (name.size() < kTypeKeyLength) return nullptr;
+    for (const DeviceType& t : kDeviceTypes)
+        if (name.substr(0, kTypeKeyLength) == t.key) return &t;
+    return nullptr;
+}
+
+}  // namespace zrn

@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "registry_contract.h"
+#include "zrn/fakes/fake_clock.h"
+#include "zrn/fakes/fake_files.h"
+#include "zrn/fakes/fake_registry.h"
+#include "zrn/fakes/fake_threads.h"
+
+namespace zrn::testing {
+namespace {
+
+INSTANTIATE_TEST_SUITE_P(Fake, RegistryContract,
+                         ::testing::Values(RegistryImpl{"fake", [] { return std::make_unique<fakes::FakeRegistry>(); }}),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(FakeRegistry, ValuesEnumerateInCreationOrderAndHandlesAreCounted) {
+    fakes::FakeRegistry r;
+    platform::RegKey k = 0;
+    ASSERT_EQ(r.create_key(platform::kHklm, "SOFTWARE\\X", "", &k, nullptr), platform::kRegOk);
+    for (const char* n : {"z", "a", "m"}) platform::set_sz(r, k, n, n);
+    platform::set_sz(r, k, "A", "again");  // overwrite keeps the slot
+    std::vector<std::string> names;
+    std::string n;
+    for (std::uint32_t i = 0; r.enum_value(k, i, &n, nullptr) == platform::kRegOk; ++i) names.push_back(n);
+    EXPECT_EQ(names, (std::vector<std::string>{"z", "a", "m"}));
+    EXPECT_EQ(r.open_handles(), 1);
+    r.close_key(k);
+    EXPECT_EQ(r.open_handles(), 0);
+
+    // A handle to a deleted key reports it.
+    ASSERT_EQ(r.create_key(platform::kHklm, "SOFTWARE\\Y", "", &k, nullptr), platform::kRegOk);
+    ASSERT_EQ(r.delete_key(platform::kHklm, "SOFTWARE\\Y"), platform::kRegOk);
+    EXPECT_EQ(platform::set_sz(r, k, "v", "x"), platform::kRegKeyDeleted);
+    r.close_key(k);
+    EXPECT_EQ(r.enum_key(0x12345, 0, &n), platform::kRegInvalidHandle);
+}
+
+TEST(FakeClock, InstantModeAdvancesByEverySleep) {
+    fakes::FakeClock c;
+    c.set_local_time({2012, 12, 31, 365, 23, 59, 59});
+    c.sleep_ms(250);
+    c.sleep_ms(750);
+    EXPECT_EQ(c.now(), 1000u);
+    EXPECT_EQ(c.sleeps(), (std::vector<std::uint32_t>{250, 750}));
+    const auto t = c.local_time();
+    EXPECT_EQ(t.year, 2013);
+    EXPECT_EQ(t.month, 1);
+    EXPECT_EQ(t.day, 1);
+    EXPECT_EQ(t.yday, 0);
+    EXPECT_EQ(t.hour, 0);
+    EXPECT_EQ(t.second, 0);
+    c.set_local_time({2012, 2, 29, 0, 9, 3, 7});
+    EXPECT_EQ(c.local_time().yday, 59);
+    EXPECT_EQ(c.local_time().minute, 3);
+}
+
+TEST(FakeClock, SteppedModeHoldsSleepersUntilAdvanced) {
+    fakes::FakeClock c;
+    c.set_stepped(true);
+    std::atomic<int> woke{0};
+    std::thread t([&] {
+        c.sleep_ms(100);
+        woke = 1;
+        c.sleep_ms(50);
+        woke = 2;
+    });
+    ASSERT_TRUE(c.wait_for_sleepers(1));
+    c.advance(99);
+    EXPECT_EQ(woke.load(), 0);
+    c.advance(1);
+    ASSERT_TRUE(c.wait_for_sleepers(1));  // the second sleep
+    EXPECT_EQ(woke.load(), 1);
+    EXPECT_TRUE(c.advance_to_next_wakeup());
+    t.join();
+    EXPECT_EQ(woke.load(), 2);
+    EXPECT_EQ(c.now(), 150u);
+    EXPECT_FALSE(c.advance_to_next_wakeup());
+}
+
+TEST(PlatformCalendar, DayOfYear) {
+    EXPECT_EQ(platform::day_of_year(2012, 1, 1), 0);
+    EXPECT_EQ(platform::day_of_year(2012, 12, 31), 365);
+    EXPECT_EQ(platform::day_of_year(2013, 12, 31), 364);
+    EXPECT_EQ(platform::day_of_year(1900, 3, 1), 59);  // 1900 was no leap year
+    EXPECT_EQ(platform::day_of_year(2000, 3, 1), 60);
+}
+
+TEST(FakeThreads, DeferredRunsInOrderAndCanFail) {
+    fakes::FakeThreads th;
+    std::vector<int> order;
+    th.start([&] {
+        order.push_back(1);
+        th.start([&] { order.push_back(3); });
+    });
+    th.start([&] { order.push_back(2); });
+    th.fail_next(1);
+    EXPECT_FALSE(th.start([&] { order.push_back(99); }));
+    EXPECT_EQ(th.pending(), 2);
+    EXPECT_EQ(th.run_pending(), 3);
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(th.started(), 3);
+}
+
+TEST(FakeFiles, ExclusiveOpensAndDirectories) {
+    fakes::FakeFiles f;
+    EXPECT_EQ(f.create_new_for_write("C:\\ZRN\\a.log"), platform::Files::kInvalid) << "no directory yet";
+    EXPECT_TRUE(f.create_directory("C:\\ZRN"));
+    EXPECT_FALSE(f.create_directory("c:\\zrn"));
+    const auto h = f.create_new_for_write("C:\\ZRN\\a.log");
+    ASSERT_NE(h, platform::Files::kInvalid);
+    EXPECT_EQ(f.open_existing_for_write("C:\\zrn\\A.LOG"), platform::Files::kInvalid) << "shared with nobody";
+    f.write(h, "abc", 3);
+    f.close(h);
+    const auto h2 = f.open_existing_for_write("C:\\zrn\\A.LOG");
+    ASSERT_NE(h2, platform::Files::kInvalid);
+    f.seek_end(h2);
+    f.write(h2, "de", 2);
+    f.close(h2);
+    EXPECT_EQ(f.content("C:\\ZRN\\a.log"), "abcde");
+    EXPECT_EQ(f.create_new_for_write("C:\\ZRN\\a.log"), platform::Files::kInvalid) << "exists";
+    EXPECT_EQ(f.open_handles(), 0);
+}
+
+}  // namespace
+}  // namespace zrn::testing

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "zrn/platform/clock.h"
+#include "zrn/platform/files.h"
+#include "zrn/platform/registry.h"
+#include "zrn/platform/threads.h"
+
+namespace zrn::win32 {
+
+class Win32Clock final : public platform::Clock {
+public:
+    void sleep_ms(std::uint32_t ms) override;
+    platform::LocalTime local_time() override;
+    std::uint64_t monotonic_ms() override;
+};
+
+class Win32Threads final : public platform::Threads {
+public:
+    bool start(std::function<void()> work) override;
+};
+
+// HKEY_LOCAL_MACHINE through the ANSI registry API.
+class Win32Registry final : public platform::Registry {
+public:
+    platform::RegStatus open_key(platform::RegKey parent, std::string_view subkey, bool writable,
+                                 platform::RegKey* out) override;
+    platform::RegStatus create_key(platform::RegKey parent, std::string_view subkey, std::string_view class_text,
+                                   platform::RegKey* out, bool* created) override;
+    void close_key(platform::RegKey key) override;
+    platform::RegStatus enum_key(platform::RegKey key, std::uint32_t index, std::string* name) override;
+    platform::RegStatus enum_value(platform::RegKey key, std::uint32_t index, std::string* name,
+                                   platform::RegData* data) override;
+    platform::RegStatus query_value(platform::RegKey key, std::string_view name, std::size_t capacity,
+                                    platform::RegData* data) override;
+    platform::RegStatus set_value(platform::RegKey key, std::string_view name, const platform::RegData& data) override;
+    platform::RegStatus delete_value(platform::RegKey key, std::string_view name) override;
+    platform::RegStatus delete_key(platform::RegKey parent, std::string_view subkey) override;
+};
+
+class Win32Files final : public platform::Files {
+public:
+    Handle open_existing_for_write(const std::string& path) override;
+    Handle create_new_for_write(const std::string& path) override;
+    bool create_directory(const std::string& path) override;
+    void seek_end(Handle h) override;
+    void write(Handle h, const void* data, std::size_t size) override;
+    void close(Handle h) override;
+};
+
+}  // namespace zrn::win32
