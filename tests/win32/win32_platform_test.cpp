@@ -1,0 +1,162 @@
+// The Win32 adapters against the real Windows API (under Wine here).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "registry_contract.h"
+#include "zrn/fakes/fake_registry.h"
+#include "zrn/trace.h"
+#include "zrn/win32/win32_platform.h"
+
+namespace zrn::testing {
+namespace {
+
+INSTANTIATE_TEST_SUITE_P(
+    Both, RegistryContract,
+    ::testing::Values(RegistryImpl{"win32", [] { return std::make_unique<win32::Win32Registry>(); }},
+                      RegistryImpl{"fake", [] { return std::make_unique<fakes::FakeRegistry>(); }}),
+    [](const auto& info) { return info.param.name; });
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void remove_trace_dir() {
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA("C:\\ZRN\\*", &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileA((std::string("C:\\ZRN\\") + fd.cFileName).c_str());
+        } while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+    RemoveDirectoryA("C:\\ZRN");
+}
+
+class TraceFile : public ::testing::Test {
+protected:
+    void SetUp() override { remove_trace_dir(); }
+    void TearDown() override { remove_trace_dir(); }
+    std::string today() { return trace_file_name(clock.local_time()); }
+    win32::Win32Files files;
+    win32::Win32Clock clock;
+};
+
+TEST_F(TraceFile, CreatesDirectoryFileAndBannerByteExact) {
+    ASSERT_EQ(GetFileAttributesA("C:\\ZRN"), INVALID_FILE_ATTRIBUTES);
+    TraceLog log(files, clock);
+    log.section_break();
+    log.message("ZRNOPOS_Initialization");
+    log.separator();
+    log.messagef("%s%ld", "< OpenDrawer=", 0L);
+    const std::string c = read_file(today());
+    const std::regex expected(
+        "ZRN OPOSTrace: v3\\.3\\.8\\.1\r\n"
+        "\r\n_{49}\r\n\r\n"
+        "\\[(\\d\\d)/(\\d\\d)-\\d\\d:\\d\\d:\\d\\d\\] ZRNOPOS_Initialization\r\n"
+        "- - - - - -\r\n"
+        "\\[\\d\\d/\\d\\d-\\d\\d:\\d\\d:\\d\\d\\] < OpenDrawer=0\r\n");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(c, m, expected)) << c;
+    const auto t = clock.local_time();
+    EXPECT_EQ(std::stoi(m[1]), t.month);
+    EXPECT_EQ(std::stoi(m[2]), t.day);
+    // The name is today's key.
+    char key[16];
+    snprintf(key, sizeof key, "%02d%03d", t.year % 100, t.yday);
+    EXPECT_NE(today().find(std::string("OPOSTrace") + key + ".log"), std::string::npos);
+}
+
+TEST_F(TraceFile, SecondWriterAppendsWithoutBanner) {
+    TraceLog a(files, clock);
+    TraceLog b(files, clock);  // another module writing the same day's file
+    a.message("from a");
+    b.message("from b");
+    const std::string c = read_file(today());
+    EXPECT_EQ(c.find("ZRN OPOSTrace"), c.rfind("ZRN OPOSTrace"));
+    EXPECT_LT(c.find("from a"), c.find("from b"));
+}
+
+TEST_F(TraceFile, LineDroppedWhileAnotherWriterHoldsTheFile) {
+    TraceLog log(files, clock);
+    log.message("before");
+    HANDLE held = CreateFileA(today().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    {
+        std::lock_guard lock(log.lock());
+        log.set_pending("during");
+        EXPECT_EQ(log.TraceWrite(kTraceMessage), 0);
+    }
+    CloseHandle(held);
+    log.message("after");
+    const std::string c = read_file(today());
+    EXPECT_EQ(c.find("during"), std::string::npos);
+    EXPECT_NE(c.find("after"), std::string::npos);
+}
+
+TEST_F(TraceFile, ContendingWritersLoseLinesButNeverInterleave) {
+    TraceLog a(files, clock);
+    TraceLog b(files, clock);
+    auto writer = [](TraceLog& log, char tag) {
+        for (int i = 0; i < 100; ++i) log.messagef("writer %c line %03d", tag, i);
+    };
+    std::thread ta(writer, std::ref(a), 'a');
+    std::thread tb(writer, std::ref(b), 'b');
+    ta.join();
+    tb.join();
+    const std::string c = read_file(today());
+    const std::regex line(R"(\[\d\d/\d\d-\d\d:\d\d:\d\d\] writer [ab] line \d\d\d)");
+    std::size_t pos = c.find("\r\n");
+    ASSERT_NE(pos, std::string::npos);
+    EXPECT_EQ(c.substr(0, pos), "ZRN OPOSTrace: v3.3.8.1");
+    int lines = 0;
+    for (std::size_t end; (end = c.find("\r\n", pos + 2)) != std::string::npos; pos = end, ++lines)
+        EXPECT_TRUE(std::regex_match(c.substr(pos + 2, end - pos - 2), line)) << c.substr(pos + 2, end - pos - 2);
+    EXPECT_GT(lines, 0);
+    EXPECT_LE(lines, 200);
+}
+
+// Unmapped ports of the prefix may open, but only onto Wine's device stub:
+// no serial line behind them.
+TEST(WinePrefix, PortsReachNothingUsable) {
+    for (const char* port : {"\\\\.\\COM1", "\\\\.\\COM2", "\\\\.\\COM3", "\\\\.\\COM4", "\\\\.\\COM5",
+                             "\\\\.\\COM256", "\\\\.\\LPT1", "\\\\.\\LPT2"}) {
+        HANDLE h = CreateFileA(port, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE) continue;
+        DCB dcb = {};
+        dcb.DCBlength = sizeof dcb;
+        EXPECT_FALSE(GetCommState(h, &dcb)) << port << " has a serial line behind it";
+        DWORD status = 0;
+        EXPECT_FALSE(GetCommModemStatus(h, &status)) << port;
+        CloseHandle(h);
+    }
+}
+
+TEST(Win32Clock, LocalTimeIsConsistent) {
+    win32::Win32Clock c;
+    const auto t = c.local_time();
+    EXPECT_EQ(t.yday, platform::day_of_year(t.year, t.month, t.day));
+    const auto before = c.monotonic_ms();
+    c.sleep_ms(20);
+    EXPECT_GE(c.monotonic_ms(), before + 10);
+}
+
+TEST(Win32Threads, RunsDetachedWork) {
+    win32::Win32Threads th;
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_TRUE(th.start([done] { SetEvent(done); }));
+    EXPECT_EQ(WaitForSingleObject(done, 10000), WAIT_OBJECT_0);
+    CloseHandle(done);
+}
+
+}  // namespace
+}  // namespace zrn::testing
