@@ -1,0 +1,44 @@
+#include "zrn/so/claim_table.h"
+
+#include <cstring>
+
+namespace zrn::so {
+
+bool ClaimTable::equals(std::size_t i, std::string_view name) const {
+    const char* e = reinterpret_cast<const char*>(block_ + i * kClaimEntrySize);
+    if (e[0] == '\0') return false;
+    std::size_t n = 0;
+    while (n < kClaimEntrySize && e[n] != '\0') ++n;
+    return std::string_view(e, n) == name;
+}
+
+int ClaimTable::Add(std::string_view name) {
+    std::lock_guard guard(lock_);
+    for (std::size_t i = 0; i < kClaimEntries; ++i)
+        if (equals(i, name)) return -1;
+    if (name.empty() || name.size() >= kClaimEntrySize) return 0;
+    for (std::size_t i = 0; i < kClaimEntries; ++i) {
+        std::uint8_t* e = block_ + i * kClaimEntrySize;
+        if (e[0] == 0) {
+            std::memset(e, 0, kClaimEntrySize);
+            std::memcpy(e, name.data(), name.size());
+            return 1;
+        }
+    }
+    return 0;
+}
+
+void ClaimTable::Remove(std::string_view name) {
+    std::lock_guard guard(lock_);
+    for (std::size_t i = 0; i < kClaimEntries; ++i)
+        if (equals(i, name)) std::memset(block_ + i * kClaimEntrySize, 0, kClaimEntrySize);
+}
+
+bool ClaimTable::Contains(std::string_view name) {
+    std::lock_guard guard(lock_);
+    for (std::size_t i = 0; i < kClaimEntries; ++i)
+        if (equals(i, name)) return true;
+    return false;
+}
+
+}  // namespace zrn::so

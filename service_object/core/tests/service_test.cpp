@@ -1,0 +1,689 @@
+#include <thread>
+
+#include "so_fixture.h"
+#include "zrn/device_types.h"
+#include "zrn/opos.h"
+
+namespace zrn::so::testing {
+namespace {
+
+TEST_F(SoTest, BindingLoadsBothLibrariesAndRegistersTheCallbackLast) {
+    settings("\"C:\\Drivers\"", 1);  // quotes in TargetPath are ignored
+    auto so = create();
+    EXPECT_EQ(p->loader.loads, (std::vector<std::string>{"C:\\Drivers\\PortDrawerSO.DLL", "C:\\Drivers\\USB730SO.DLL"}));
+    EXPECT_TRUE(so->port_driver_bound());
+    EXPECT_TRUE(so->usb_driver_bound());
+    EXPECT_EQ(drivers.capture_order, (std::vector<std::string>{"U", "C"}));
+    ASSERT_EQ(drivers.c_capture.size(), 1u);
+    EXPECT_EQ(drivers.c_capture[0].first, 1);
+    EXPECT_NE(drivers.c_capture[0].second, nullptr);
+    const std::string t = p->trace_text();
+    EXPECT_NE(t.find("_________________________________________________\r\n\r\n["), std::string::npos);
+    EXPECT_NE(t.find("] ZRNOPOS_Initialization\r\n"), std::string::npos);
+    EXPECT_NE(t.find("] ZRNOPOS_PortDrawerSO.DLL: Loaded\r\n"), std::string::npos);
+    EXPECT_NE(t.find("] ZRNOPOS_USB730SO.DLL: Loaded\r\n"), std::string::npos);
+    // Every method before an open finds the creation state.
+    EXPECT_EQ(so->ResultCode(), -1);
+    EXPECT_EQ(so->ResultCodeExtended(), -1);
+}
+
+TEST_F(SoTest, MissingLibrariesOrNamesFailOpenWith104) {
+    settings("", 0);
+    auto a = create();
+    EXPECT_EQ(p->loader.loads, (std::vector<std::string>{"\\PortDrawerSO.DLL"})) << "USB not tried";
+    EXPECT_EQ(a->OpenService("CashDrawer", "CD926", co), OPOS_E_NOSERVICE);
+    EXPECT_EQ(a->ResultCode(), 111);
+    EXPECT_EQ(a->ResultCodeExtended(), 111);
+
+    settings("C:\\Drivers", 1);
+    p->loader.libraries["C:\\Drivers\\USB730SO.DLL"].erase("CloseUPort");
+    auto b = create();
+    EXPECT_TRUE(b->port_driver_bound());
+    EXPECT_FALSE(b->usb_driver_bound());
+    EXPECT_EQ(p->loader.released, (std::vector<std::string>{"C:\\Drivers\\USB730SO.DLL"}));
+    EXPECT_TRUE(drivers.capture_order.empty()) << "no callback unless both are bound";
+    device("CD926", 0);
+    EXPECT_EQ(b->OpenService("CashDrawer", "CD926", co), OPOS_E_NOSERVICE);
+
+    p->loader.libraries["C:\\Drivers\\PortDrawerSO.DLL"].erase("PutLpt");
+    p->loader.loads.clear();
+    auto c = create();
+    EXPECT_FALSE(c->port_driver_bound());
+    EXPECT_EQ(p->loader.loads.size(), 1u);
+
+    settings(std::string(240, 'x'), 1);  // the library path would exceed 255 characters
+    p->loader.loads.clear();
+    auto d = create();
+    EXPECT_TRUE(p->loader.loads.empty());
+    EXPECT_FALSE(d->port_driver_bound());
+}
+
+TEST_F(SoTest, StateMachineResultCodes) {
+    device("CD347-2", 1);
+    auto so = create();
+    EXPECT_EQ(so->OpenService("CashDrawer", "NoSuchDevice", co), OPOS_E_NOEXIST);
+    EXPECT_EQ(so->ResultCode(), 111);
+    EXPECT_EQ(so->OpenService("CashDrawer", "CD347-2", co), 0);
+    EXPECT_EQ(so->block().PortHandle, 0);
+    EXPECT_EQ(so->ReleaseDevice(), OPOS_E_ILLEGAL);
+    EXPECT_EQ(so->ClaimDevice(0), 0);
+    EXPECT_EQ(so->ClaimDevice(0), 0);  // already held: at once
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_Claimed), 1);
+
+    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    EXPECT_EQ(so->ResultCode(), 0);
+    EXPECT_EQ(drivers.calls, (std::vector<std::string>{"OpenCom CD347-2 unit=1"}));
+    EXPECT_EQ(p->clock.sleeps(), (std::vector<std::uint32_t>{250}));
+    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    EXPECT_EQ(drivers.count("OpenCom"), 1) << "a second enable opens nothing";
+    EXPECT_EQ(so->ResultCode(), 0);
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_DeviceEnabled), 1);
+
+    so->SetPropertyNumber(PIDX_DeviceEnabled, 0);
+    EXPECT_EQ(drivers.last("CloseCom"), "CloseCom CD347-2");
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_DeviceEnabled), 0);
+    EXPECT_EQ(so->ReleaseDevice(), 0);
+    EXPECT_EQ(so->CloseService(), 0);
+
+    drivers.open_com = 0;
+    auto b = create();
+    ASSERT_EQ(b->OpenService("CashDrawer", "CD347-2", co), 0);
+    b->SetPropertyNumber(PIDX_DeviceEnabled, 1);  // nobody claimed: allowed, but the port fails
+    EXPECT_EQ(b->ResultCode(), OPOS_E_FAILURE);
+    EXPECT_EQ(b->ResultCodeExtended(), 0);
+    EXPECT_EQ(b->GetPropertyNumber(PIDX_DeviceEnabled), 0);
+    b->SetPropertyNumber(PIDX_DeviceEnabled, 0);
+    EXPECT_EQ(drivers.count("CloseCom"), 1) << "nothing to close after a failed open";
+    EXPECT_EQ(b->CloseService(), 0);
+}
+
+TEST_F(SoTest, OpenTableEntriesAreFreedByTheirOwnObject) {
+    device("CD926", 0);
+    // Opens that never enable, and opens that fail, leave no entry behind.
+    for (int i = 0; i < 15; ++i) {
+        auto so = create();
+        ASSERT_EQ(so->OpenService("CashDrawer", "CD926", co), 0) << i;
+        EXPECT_EQ(so->CloseService(), 0);
+        auto bad = create();
+        EXPECT_EQ(bad->OpenService("CashDrawer", "Missing", co), OPOS_E_NOEXIST);
+    }
+    {
+        auto destroyed_open = create();
+        ASSERT_EQ(destroyed_open->OpenService("CashDrawer", "CD926", co), 0);
+    }
+    EXPECT_EQ(p->module->open_table_used(), 0);
+
+    std::vector<std::unique_ptr<ServiceObject>> held;
+    for (int i = 0; i < 10; ++i) {
+        held.push_back(create());
+        ASSERT_EQ(held.back()->OpenService("CashDrawer", "CD926", co), 0);
+    }
+    auto eleventh = create();
+    EXPECT_EQ(eleventh->OpenService("CashDrawer", "CD926", co), OPOS_E_ILLEGAL);
+    EXPECT_EQ(eleventh->ResultCodeExtended(), OPOS_E_ILLEGAL);
+    held[3]->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    held[7]->SetPropertyNumber(PIDX_DeviceEnabled, 0);  // another object disables the device
+    EXPECT_EQ(p->module->open_table_used(), 9) << "only the disabling object's entry is freed";
+    EXPECT_EQ(eleventh->OpenService("CashDrawer", "CD926", co), 0);
+}
+
+TEST_F(SoTest, LogicalNamesAndOverlongInput) {
+    device("CD730", 3);
+    logical("CashDrawer", "CD730");
+    logical("Printer", "EPSON");  // data not beginning with a type key: no logical name
+    logical(std::string(40, 'L'), "CD730");
+    auto so = create();
+    ASSERT_EQ(so->OpenService("CashDrawer", "CashDrawer", co), 0);
+    EXPECT_EQ(so->open_name(), "CD730");
+    std::string name;
+    ASSERT_TRUE(so->GetPropertyString(PIDX_DeviceName, &name));
+    EXPECT_EQ(name, "CD730");
+    EXPECT_EQ(so->OpenService("CashDrawer", "cashdrawer", co), OPOS_E_NOEXIST) << "translation is case-sensitive";
+    EXPECT_EQ(so->OpenService("CashDrawer", "Printer", co), OPOS_E_NOEXIST);
+    EXPECT_EQ(so->OpenService("CashDrawer", std::string(40, 'L'), co), 0) << "long logical names are not cut";
+
+    // Status reports reach a device opened by its logical name.
+    ASSERT_EQ(so->OpenService("CashDrawer", "CashDrawer", co), 0);
+    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    drivers.u_capture.at(0).second("CD730", 1);
+    p->threads.run_pending();
+    EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{1}));
+
+    // Names that fit no field are refused, never shortened.
+    EXPECT_EQ(so->OpenService("CashDrawer", "CD926-1234567890", co), OPOS_E_NOEXIST);
+    device("CD926", 0);
+    value("CD926", "FirstOC", std::string("12345"));
+    EXPECT_EQ(so->OpenService("CashDrawer", "CD926", co), OPOS_E_ILLEGAL);
+    value("CD926", "FirstOC", std::string("7"));
+    value("CD926", "DeviceName", std::string(31, 'N'));
+    EXPECT_EQ(so->OpenService("CashDrawer", "CD926", co), OPOS_E_ILLEGAL);
+    value("CD926", "DeviceName", std::string("CD926"));
+    value("CD926", "DeviceDesc", std::string(80, 'D'));
+    ASSERT_EQ(so->OpenService("CashDrawer", "CD926", co), 0);
+    std::string desc;
+    so->GetPropertyString(PIDX_DeviceDescription, &desc);
+    EXPECT_EQ(desc, std::string(49, 'D')) << "a description is only shortened";
+    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    drivers.calls.clear();
+    const std::string long_cmd(32, 'x');
+    EXPECT_EQ(so->DirectIO(1, nullptr, &long_cmd), OPOS_E_ILLEGAL);
+    EXPECT_TRUE(drivers.calls.empty()) << "nothing cut reaches the hardware";
+}
+
+TEST_F(SoTest, OpeningCodesPerModel) {
+    device("CD926", 0);
+    auto so = ready("CD926");
+    drivers.calls.clear();
+    EXPECT_EQ(so->OpenDrawer(), 0);
+    EXPECT_EQ(drivers.calls, (std::vector<std::string>{"PutCom 07 0d 0a"}));
+    value("CD926", "SecondOC", std::string("91"));  // not read for a serial II device
+    value("CD926", "FirstOC", 7u);                   // a DWORD reads as the same text
+    so->OpenService("CashDrawer", "CD926", co);
+    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    drivers.calls.clear();
+    so->OpenDrawer();
+    EXPECT_EQ(drivers.last("PutCom"), "PutCom 07 0d 0a");
+
+    device("CD347", 1);
+    value("CD347", "FirstOC", std::string("27"));
+    value("CD347", "SecondOC", std::string("112"));
+    so = ready("CD347");
+    so->OpenDrawer();
+    EXPECT_EQ(drivers.last("PutCom"), "PutCom 1b 70");
+    value("CD347", "FirstOC", std::string("300"));
+    value("CD347", "SecondOC", std::string(""));
+    so->OpenService("CashDrawer", "CD347", co);
+    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    so->OpenDrawer();
+    EXPECT_EQ(drivers.last("PutCom"), "PutCom 2c") << "300 gives byte 44";
+    value("CD347", "FirstOC", std::string("256"));
+    value("CD347", "SecondOC", std::string("7"));
+    so->OpenService("CashDrawer", "CD347", co);
+    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    so->OpenDrawer();
+    EXPECT_EQ(drivers.last("PutCom"), "PutCom ") << "a zero byte ends the command";
+    drivers.put_com = 0;
+    EXPECT_EQ(so->OpenDrawer(), OPOS_E_FAILURE);
+    EXPECT_EQ(so->ResultCodeExtended(), 0);
+    value("CD347", "FirstOC", std::string(""));
+    so->OpenService("CashDrawer", "CD347", co);
+    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    drivers.calls.clear();
+    EXPECT_EQ(so->OpenDrawer(), OPOS_E_ILLEGAL);
+    EXPECT_TRUE(drivers.calls.empty());
+
+    device("CD615", 2);
+    so = ready("CD615");
+    drivers.calls.clear();
+    p->clock.clear_sleeps();
+    drivers.put_lpt = 0;
+    EXPECT_EQ(so->OpenDrawer(), OPOS_E_FAILURE);
+    EXPECT_EQ(drivers.calls, (std::vector<std::string>{"PutLpt 5b 5b", "CloseLpt", "OpenLpt unit=0"}));
+    EXPECT_EQ(p->clock.sleeps(), (std::vector<std::uint32_t>{50}));
+
+    device("CD730", 3);
+    value("CD730", "FirstOC", std::string(""));
+    so = ready("CD730");
+    p->clock.clear_sleeps();
+    EXPECT_EQ(so->OpenDrawer(), 0) << "the USB model needs no opening code";
+    EXPECT_EQ(drivers.last("OpenUCashDrawer"), "OpenUCashDrawer unit=0");
+    EXPECT_EQ(p->clock.sleeps(), (std::vector<std::uint32_t>{200}));
+    const std::pair<std::int32_t, std::array<std::int32_t, 3>> mapping[] = {
+        {0, {111, 111, 0}}, {-1, {107, 107, 0}}, {-2, {111, 114, 10001}}, {-3, {111, 114, 10002}},
+        {-4, {111, 114, 10003}}, {-9, {111, 111, 0}}};
+    for (const auto& [driver, want] : mapping) {
+        drivers.open_ucash = driver;
+        EXPECT_EQ(so->OpenDrawer(), want[0]) << driver;
+        EXPECT_EQ(so->ResultCode(), want[1]) << driver;
+        EXPECT_EQ(so->ResultCodeExtended(), want[2]) << driver;
+    }
+}
+
+TEST_F(SoTest, DrawerStatusQueryPerModelAndSetting) {
+    device("CD926", 0);
+    auto so = create();
+    ASSERT_EQ(so->OpenService("CashDrawer", "CD926", co), 0);
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_DrawerOpened), 0);
+    EXPECT_EQ(so->ResultCode(), OPOS_E_DISABLED);
+    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    struct Case {
+        std::uint32_t status, handshaking;
+        std::int32_t closed_value;
+    };
+    for (const Case c : {Case{0, 0, 16}, Case{1, 0, 64}, Case{2, 0, 80}, Case{1, 1, 240}, Case{7, 0, 0}}) {
+        value("CD926", "Status", c.status);
+        value("CD926", "HandShaking", c.handshaking);
+        so->OpenService("CashDrawer", "CD926", co);
+        so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+        drivers.com_status = c.closed_value;
+        EXPECT_EQ(so->GetPropertyNumber(PIDX_DrawerOpened), 0) << c.status << "/" << c.handshaking;
+        drivers.com_status = c.closed_value + 1;
+        EXPECT_EQ(so->GetPropertyNumber(PIDX_DrawerOpened), 1) << c.status << "/" << c.handshaking;
+    }
+    value("CD926", "Status", 3u);  // 999: never closed
+    so->OpenService("CashDrawer", "CD926", co);
+    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    drivers.com_status = 16;
+    p->clock.clear_sleeps();
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_DrawerOpened), 1);
+    EXPECT_EQ(p->clock.sleeps(), (std::vector<std::uint32_t>{200}));
+    drivers.get_com_stat = 0;
+    drivers.com_status = -3;
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_DrawerOpened), 0);
+    EXPECT_EQ(so->ResultCode(), OPOS_E_EXTENDED);
+    EXPECT_EQ(so->ResultCodeExtended(), 10002);
+    drivers.com_status = 5;
+    so->GetPropertyNumber(PIDX_DrawerOpened);
+    EXPECT_EQ(so->ResultCode(), OPOS_E_NOHARDWARE);
+
+    device("CD615", 2);
+    so = ready("CD615");
+    p->clock.clear_sleeps();
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_DrawerOpened), 0);
+    EXPECT_EQ(p->clock.sleeps(), (std::vector<std::uint32_t>{200}));
+
+    device("CD730", 3);
+    so = ready("CD730");
+    p->clock.clear_sleeps();
+    drivers.ucash_status = 2;
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_DrawerOpened), 0);
+    EXPECT_EQ(p->clock.sleeps(), (std::vector<std::uint32_t>{250}));
+    drivers.ucash_status = 1;
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_DrawerOpened), 1);
+    drivers.ucash_status = -4;
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_DrawerOpened), 0);
+    EXPECT_EQ(so->ResultCodeExtended(), 10003);
+    value("CD730", "Status", 1u);
+    so->OpenService("CashDrawer", "CD730", co);
+    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    drivers.ucash_status = 2;
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_DrawerOpened), 1) << "Status 1 on USB: always open";
+}
+
+TEST_F(SoTest, WaitForDrawerCloseTimingAndEnds) {
+    device("CD730", 3);
+    auto so = ready("CD730");
+    const auto report = drivers.u_capture.at(0).second;
+    EXPECT_EQ(so->WaitForDrawerClose(0, 1000, 100, 500), 0) << "closed drawer: at once";
+
+    // BeepTimeout 0: a beep on every pass, passes 750 ms apart (plus the beep).
+    report("CD730", 1);
+    p->clock.clear_sleeps();
+    p->beeper.on_beep = [&] {
+        if (p->beeper.beeps.size() == 3) report("CD730", 2);
+    };
+    EXPECT_EQ(so->WaitForDrawerClose(0, 1000, 100, 500), 0);
+    EXPECT_EQ(p->clock.sleeps(), (std::vector<std::uint32_t>{500, 250, 500, 250, 500, 250}));
+    EXPECT_EQ(p->beeper.beeps, (std::vector<std::pair<std::int32_t, std::int32_t>>(3, {1000, 100})));
+
+    // BeepTimeout 1000: two quiet passes of 450 ms, then beeps every delay + 250.
+    report("CD730", 1);
+    p->clock.clear_sleeps();
+    p->beeper.beeps.clear();
+    p->beeper.on_beep = [&] {
+        if (p->beeper.beeps.size() == 2) report("CD730", 2);
+    };
+    EXPECT_EQ(so->WaitForDrawerClose(1000, 800, 50, 300), 0);
+    EXPECT_EQ(p->clock.sleeps(), (std::vector<std::uint32_t>{200, 250, 200, 250, 300, 250}));
+    EXPECT_EQ(p->beeper.beeps.size(), 2u);
+
+    // The device going offline ends the wait with 107.
+    report("CD730", 1);
+    p->beeper.on_beep = [&] { report("CD730", -1); };
+    EXPECT_EQ(so->WaitForDrawerClose(0, 1000, 10, 0), OPOS_E_NOHARDWARE);
+    EXPECT_EQ(so->WaitForDrawerClose(0, 1000, 10, 0), OPOS_E_NOHARDWARE) << "offline: no wait";
+    report("CD730", 2);
+    p->beeper.on_beep = nullptr;
+
+    // A serial drawer reported open is waited for too.
+    device("CD926-2", 0);
+    auto serial = ready("CD926-2");
+    const auto com_report = drivers.c_capture.back().second;
+    com_report("CD926-2", 1);
+    p->clock.clear_sleeps();
+    p->beeper.beeps.clear();
+    p->beeper.on_beep = [&] { com_report("CD926-2", 0); };
+    EXPECT_EQ(serial->WaitForDrawerClose(0, 500, 20, -5), 0);
+    EXPECT_EQ(p->clock.sleeps(), (std::vector<std::uint32_t>{0, 250})) << "a negative delay waits 0 ms";
+    serial->SetPropertyNumber(PIDX_DeviceEnabled, 0);
+    EXPECT_EQ(serial->WaitForDrawerClose(0, 500, 20, 0), OPOS_E_DISABLED);
+}
+
+TEST_F(SoTest, FreezeQueueKeepsFirst49AndNewest) {
+    device("CD730", 3);
+    auto so = ready("CD730");
+    so->SetPropertyNumber(PIDX_FreezeEvents, 1);
+    for (int i = 0; i < 60; ++i) p->module->raise_status_update(i);
+    EXPECT_TRUE(p->sink.calls.empty());
+    EXPECT_EQ(p->module->queued_events(), 50);
+    so->SetPropertyNumber(PIDX_FreezeEvents, 0);
+    std::vector<std::int32_t> want;
+    for (int i = 0; i < 49; ++i) want.push_back(i);
+    want.push_back(59);
+    EXPECT_EQ(p->sink.status_values(), want);
+    EXPECT_EQ(p->module->queued_events(), 0);
+
+    // A handler that freezes again stops the flush; the next starts at slot 0.
+    p->sink.calls.clear();
+    so->SetPropertyNumber(PIDX_FreezeEvents, 1);
+    for (int i = 0; i < 3; ++i) p->module->raise_status_update(100 + i);
+    p->sink.on_deliver = [&](const SinkCall&) {
+        if (p->sink.calls.size() == 1) p->module->FreezeEvents = true;
+    };
+    so->SetPropertyNumber(PIDX_FreezeEvents, 0);
+    EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{100}));
+    EXPECT_EQ(p->module->queued_events(), 2);
+    p->sink.on_deliver = nullptr;
+    so->SetPropertyNumber(PIDX_FreezeEvents, 0);
+    EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{100, 100, 101}));
+
+    // COFreezeEvents changes nothing.
+    so->COFreezeEvents(true);
+    p->module->raise_status_update(1);
+    EXPECT_EQ(p->sink.calls.size(), 4u);
+}
+
+TEST_F(SoTest, StatusCallbackRules) {
+    device("CD730", 3);
+    device("CD926-2", 0);
+    auto so = create();
+    const auto report = drivers.u_capture.at(0).second;
+    ASSERT_EQ(so->OpenService("CashDrawer", "CD730", co), 0);
+    report("CD730", 1);  // before any enable: trace lines only
+    EXPECT_EQ(p->threads.pending(), 0);
+    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    report("CD730", 1);
+    report("CD730", 1);
+    p->threads.run_pending();
+    report("CD730", 2);
+    p->threads.run_pending();
+    EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{1, 0}));
+    EXPECT_EQ(p->module->UsbDrawerStatus.load(), 2);
+    EXPECT_EQ(p->sink.calls[0].co, co);
+    EXPECT_EQ(p->clock.sleeps().back(), 100u) << "each event thread pauses 100 ms";
+
+    report("CD730", 3);  // any other value reads as closed: no change
+    EXPECT_EQ(p->threads.pending(), 0);
+    // Offline: State 4 and an event; the next report brings the device back.
+    report("CD730", -1);
+    p->threads.run_pending();
+    EXPECT_EQ(p->module->DeviceOffline.load(), -1);
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_State), OPOS_S_ERROR);
+    EXPECT_EQ(so->ResultCode(), OPOS_E_NOHARDWARE);
+    EXPECT_EQ(so->CheckHealth(1), OPOS_E_NOHARDWARE);
+    report("CD730", 2);
+    p->threads.run_pending();
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_State), OPOS_S_IDLE);
+    EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{1, 0, 1, 0}));
+
+    // A re-enable makes an unchanged report an event again.
+    so->SetPropertyNumber(PIDX_DeviceEnabled, 0);
+    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    report("CD730", 2);
+    p->threads.run_pending();
+    EXPECT_EQ(p->sink.status_values().size(), 5u);
+
+    // Serial: only the opened unit's name counts.
+    auto serial = create();
+    ASSERT_EQ(serial->OpenService("CashDrawer", "CD926-2", co), 0);
+    serial->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    p->sink.calls.clear();
+    const auto com = drivers.c_capture.back().second;
+    com("CD926", 1);
+    EXPECT_EQ(p->threads.pending(), 0);
+    com("CD926-2", 1);
+    p->threads.run_pending();
+    EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{1}));
+    com("CD615", 1);
+    com("XX999", 1);
+    EXPECT_EQ(p->threads.pending(), 0);
+
+    // A thread that cannot start is not reported; the state moves on.
+    p->threads.fail_next(1);
+    com("CD926-2", 0);
+    EXPECT_EQ(p->module->ReportedDrawerState.load(), 0);
+    EXPECT_EQ(p->module->active_event_threads(), 0);
+}
+
+TEST_F(SoTest, ClaimsAcrossTwoProcessesSharingOneBlock) {
+    device("CD347", 1);
+    auto a = ready("CD347");
+    Process other(registry, claim_block, claim_lock);
+    auto b = std::make_unique<ServiceObject>(*other.module);
+    ASSERT_EQ(b->OpenService("CashDrawer", "CD347", co), 0);
+    EXPECT_EQ(b->ClaimDevice(5000), OPOS_E_CLAIMED);
+    EXPECT_EQ(other.clock.now(), 0u) << "never waits, whatever the timeout";
+    b->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    EXPECT_EQ(b->ResultCode(), OPOS_E_CLAIMED);
+    EXPECT_EQ(b->OpenDrawer(), OPOS_E_CLAIMED);
+    EXPECT_EQ(a->ReleaseDevice(), 0);
+    EXPECT_EQ(b->ClaimDevice(0), 0);
+    b.reset();  // destruction removes a claim still held
+    EXPECT_EQ(a->ClaimDevice(0), 0);
+
+    // Two objects of one process: the table is consulted for the second.
+    auto c = create();
+    ASSERT_EQ(c->OpenService("CashDrawer", "CD347", co), 0);
+    EXPECT_EQ(c->ClaimDevice(0), OPOS_E_CLAIMED);
+    a->CloseService();
+    EXPECT_EQ(c->ClaimDevice(0), 0);
+
+    // Claims released after a reclaim do not linger past CloseService.
+    EXPECT_EQ(c->ReleaseDevice(), 0);
+    EXPECT_EQ(c->ClaimDevice(0), 0);
+    c->CloseService();
+    ClaimTable t(claim_block, claim_lock);
+    EXPECT_FALSE(t.Contains("CD347"));
+}
+
+TEST(ClaimTable, AddRemoveContainsAndConcurrentClaims) {
+    std::uint8_t block[kClaimTableSize] = {};
+    InProcessClaimLock lock;
+    ClaimTable t(block, lock);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(t.Add("CD347-" + std::to_string(i + 1)), 1);
+    EXPECT_EQ(t.Add("CD347-1"), -1);
+    EXPECT_EQ(t.Add("CD926"), 0) << "full";
+    EXPECT_FALSE(t.Contains("CD926"));
+    t.Remove("CD347-4");
+    EXPECT_EQ(t.Add("CD926"), 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(block + 3 * 32)), "CD926");
+    EXPECT_EQ(t.Add(std::string(32, 'x')), 0) << "a name that does not fit is never cut";
+    EXPECT_TRUE(t.Contains("CD926"));
+    EXPECT_FALSE(t.Contains("cd926"));
+
+    std::uint8_t shared[kClaimTableSize] = {};
+    ClaimTable x(shared, lock), y(shared, lock);
+    for (int round = 0; round < 200; ++round) {
+        std::atomic<int> wins{0};
+        std::thread tx([&] { wins += x.Add("CD730") == 1; });
+        std::thread ty([&] { wins += y.Add("CD730") == 1; });
+        tx.join();
+        ty.join();
+        EXPECT_EQ(wins.load(), 1);
+        x.Remove("CD730");
+    }
+}
+
+TEST_F(SoTest, PropertiesTable) {
+    device("CD347", 1);
+    auto so = create();
+    ASSERT_EQ(so->OpenService("CashDrawer", "CD347", co), 0);
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_ServiceObjectVersion), 1007011);
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_CapStatus), 1);
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_CapStatusMultiDrawerDetect), 1);
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_CapPowerReporting), 0);
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_DataEventEnabled), 106);
+    EXPECT_EQ(so->ResultCode(), 106);
+    EXPECT_EQ(so->ResultCodeExtended(), -1);
+    so->CheckHealth(1);
+    EXPECT_EQ(so->GetPropertyNumber(999), 106);
+    EXPECT_EQ(so->ResultCode(), 0) << "unknown index leaves the result alone";
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_ResultCode), 0);
+    so->SetPropertyNumber(PIDX_Claimed, 1);
+    EXPECT_EQ(so->ResultCode(), 106);
+    EXPECT_EQ(so->ResultCodeExtended(), -1);
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_Claimed), 0);
+    so->SetPropertyNumber(PIDX_BinaryConversion, 5);
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_BinaryConversion), 0);
+    so->SetPropertyNumber(PIDX_BinaryConversion, 1);
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_BinaryConversion), 1);
+
+    std::string s = "untouched";
+    EXPECT_FALSE(so->GetPropertyString(1000099, &s));
+    EXPECT_EQ(s, "untouched");
+    EXPECT_TRUE(so->GetPropertyString(PIDX_CheckHealthText, &s));
+    EXPECT_EQ(s, "Cash Drawer CHealth INTERNAL: Successful");
+    EXPECT_EQ(so->CheckHealth(2), 106);
+    EXPECT_EQ(so->ResultCodeExtended(), 106);
+    so->GetPropertyString(PIDX_CheckHealthText, &s);
+    EXPECT_EQ(s, "Cash Drawer CHealth INTERNAL: Successful") << "kept by an unsupported level";
+    so->SetPropertyString(1, "x");
+    EXPECT_EQ(so->ResultCode(), 106) << "SetPropertyString changes nothing";
+
+    // Two objects in one process share DeviceEnabled.
+    auto other = create();
+    so->OpenService("CashDrawer", "CD347", co);
+    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    EXPECT_EQ(other->GetPropertyNumber(PIDX_DeviceEnabled), 1);
+    auto third = create();
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_DeviceEnabled), 0) << "creating an object resets the process state";
+}
+
+TEST_F(SoTest, DirectIOEventsAndUsbUnit) {
+    device("CD730-2", 3);
+    auto so = create();
+    ASSERT_EQ(so->OpenService("CashDrawer", "CD730-2", co), 0);
+    const std::string text = "ignored";
+    std::int32_t data = 0;
+    EXPECT_EQ(so->DirectIO(9, &data, &text), 0) << "no claim or enable needed";
+    EXPECT_EQ(drivers.last("OpenUCashDrawer"), "OpenUCashDrawer unit=1") << "unit from the device name";
+    EXPECT_EQ(so->DirectIO(9, &data, nullptr), 0);
+    EXPECT_EQ(so->DirectIO(9, &data, &text), 0);
+    ASSERT_EQ(p->sink.calls.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        const SinkCall& c = p->sink.calls[i];
+        EXPECT_EQ(c.method, "SODirectIO");
+        ASSERT_EQ(c.args.size(), 3u);
+        EXPECT_EQ(c.args[2].kind, ArgKind::I4);
+        EXPECT_EQ(c.args[2].value, i + 1);
+        EXPECT_EQ(c.args[1].kind, ArgKind::RefI4);
+        EXPECT_EQ(c.args[0].kind, ArgKind::RefBstr);
+    }
+    drivers.open_ucash = -1;
+    EXPECT_EQ(so->DirectIO(9, &data, &text), OPOS_E_ILLEGAL) << "a missing device is no success";
+    drivers.open_ucash = 1;
+    p->sink.unknown.insert("SODirectIO");
+    EXPECT_EQ(so->DirectIO(9, &data, &text), 0) << "a Control Object without the name still succeeds";
+
+    device("CD347", 1);
+    so->OpenService("CashDrawer", "CD347", co);
+    const std::string cmd = "\x1b\x70";
+    EXPECT_EQ(so->DirectIO(1, &data, &cmd), 0);
+    EXPECT_EQ(drivers.last("PutCom"), "PutCom 1b 70");
+    drivers.put_com = 0;
+    EXPECT_EQ(so->DirectIO(1, &data, &cmd), OPOS_E_ILLEGAL);
+}
+
+TEST_F(SoTest, TraceLinesByLevel) {
+    device("CD926", 0);
+    for (int level : {0, 1, 2}) {
+        settings("C:\\Drivers", level);
+        p = std::make_unique<Process>(registry, claim_block, claim_lock);
+        {
+            auto so = create();
+            so->OpenService("CashDrawer", "CD926", co);
+            so->ClaimDevice(7);
+            value("CD926", "FirstOC", std::string(""));
+            so->OpenService("CashDrawer", "CD926", co);
+            so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+            so->OpenDrawer();  // 106: an error line
+            value("CD926", "FirstOC", std::string("7"));
+            so->GetPropertyNumber(PIDX_DrawerOpened);
+            so->CloseService();
+        }
+        const std::string t = p->trace_text();
+        auto has = [&](const std::string& line) { return t.find("] " + line + "\r\n") != std::string::npos; };
+        SCOPED_TRACE(level);
+        EXPECT_EQ(has("ZRNOPOS_Initialization"), level > 0);
+        EXPECT_EQ(has("ZRNOPOS_Termination"), level > 0);
+        EXPECT_EQ(has("< OpenDrawer_Error: RC=106"), level > 0);
+        EXPECT_EQ(has("> OpenService=CD926"), level == 1);
+        EXPECT_EQ(has("> ClaimDevice=7"), level == 1);
+        EXPECT_EQ(has("> DeviceEnabled=1"), level == 1);
+        EXPECT_EQ(has("< DrawerOpened: RC=0"), level == 1);
+        EXPECT_EQ(has("< DrawerOpened=0"), level == 1);
+        EXPECT_EQ(has("> ReleaseDevice"), level == 1);
+        EXPECT_EQ(has("< CloseService=0"), level == 1);
+        EXPECT_EQ(has("ZRNOPOS_PortDrawerSO.DLL: Loaded"), level == 1);
+        if (level == 0) {
+            EXPECT_FALSE(p->files.dir_exists("C:\\ZRN"));
+        }
+    }
+}
+
+TEST_F(SoTest, RegistryReadersOnHostileValues) {
+    // TraceEnabled of another type: its first bytes, zero-extended.
+    {
+        platform::ScopedKey k(registry);
+        registry.create_key(platform::kHklm, kServiceSettingsKey, "", k.out(), nullptr);
+        platform::set_sz(registry, k.get(), "TraceEnabled", "2");
+    }
+    ServiceSettings s;
+    EXPECT_TRUE(read_service_settings(registry, &s));
+    EXPECT_EQ(s.TraceEnabled, '2');
+    EXPECT_EQ(s.TargetPath, "C:\\Drivers");
+    {
+        platform::ScopedKey k(registry);
+        registry.open_key(platform::kHklm, kServiceSettingsKey, true, k.out());
+        registry.delete_value(k.get(), "TraceEnabled");
+        platform::set_sz(registry, k.get(), "TargetPath", std::string(300, 'p'));
+    }
+    ServiceSettings kept{"before", 5};
+    EXPECT_FALSE(read_service_settings(registry, &kept));
+    EXPECT_EQ(kept.TargetPath, "before") << "an over-long path is not read at all";
+    EXPECT_EQ(kept.TraceEnabled, 5);
+
+    // Wrong types read as "?" (0); missing values keep what was there.
+    device("CD926", 0);
+    value("CD926", "BaudRate", std::string("fast"));
+    platform::RegData bin;
+    bin.type = 3;
+    bin.bytes = {9, 9};
+    {
+        platform::ScopedKey k(registry);
+        registry.open_key(platform::kHklm, std::string(kDeviceClassKey) + "\\CD926", true, k.out());
+        registry.set_value(k.get(), "Parity", bin);
+        registry.delete_value(k.get(), "StopBits");
+    }
+    DeviceConfig c;
+    DriverParamBlock b{};
+    b.Device.StopBits = 42;
+    ASSERT_EQ(read_device_entry(registry, "CD926", &c, &b), EntryRead::Ok);
+    EXPECT_EQ(c.BaudRate, 0);
+    EXPECT_EQ(c.Parity, 0);
+    EXPECT_EQ(c.StopBits, -1);
+    EXPECT_EQ(b.Device.StopBits, -1);
+    EXPECT_EQ(c.FirstOC, "7");
+    EXPECT_EQ(std::string(b.Device.FirstOC), "7");
+    EXPECT_TRUE(c.CapStatus);
+    EXPECT_FALSE(c.CapStatusMultiDrawerDetect);
+
+    // A parallel entry after a serial one leaves the serial fields alone.
+    device("CD615", 2);
+    ASSERT_EQ(read_device_entry(registry, "CD615", &c, &b), EntryRead::Ok);
+    EXPECT_EQ(b.Device.DataBitLen, 8);
+    EXPECT_EQ(b.Device.DeviceID, 2);
+    EXPECT_EQ(std::string(b.Device.SecondOC), "91");
+    EXPECT_FALSE(c.CapStatus);
+    EXPECT_EQ(read_device_entry(registry, "CD999", &c, &b), EntryRead::NoKey);
+
+    // Logical names: only data beginning with a type key, however many.
+    for (int i = 0; i < 25; ++i) logical("Till" + std::to_string(i), "CD347-" + std::to_string(i % 9 + 2));
+    const LogicalNames names = read_logical_names(registry);
+    EXPECT_EQ(names.size(), 25u);
+    EXPECT_EQ(translate_device_name(names, "Till24"), "CD347-8");
+    EXPECT_EQ(translate_device_name(names, "till24"), "till24");
+}
+
+}  // namespace
+}  // namespace zrn::so::testing

@@ -1,0 +1,243 @@
+#include "so_fixture.h"
+
+#include <cstdio>
+
+#include "zrn/device_types.h"
+#include "zrn/opos.h"
+
+namespace zrn::so::testing {
+
+FakeDrivers* FakeDrivers::current = nullptr;
+
+std::string FakeDrivers::last(const std::string& prefix) const {
+    for (auto it = calls.rbegin(); it != calls.rend(); ++it)
+        if (it->rfind(prefix, 0) == 0) return *it;
+    return "";
+}
+
+int FakeDrivers::count(const std::string& prefix) const {
+    int n = 0;
+    for (const auto& c : calls) n += c.rfind(prefix, 0) == 0 ? 1 : 0;
+    return n;
+}
+
+std::string hex(const char* text) {
+    std::string out;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+        char b[4];
+        std::snprintf(b, sizeof b, out.empty() ? "%02x" : " %02x", *p);
+        out += b;
+    }
+    return out;
+}
+
+namespace {
+
+FakeDrivers& D() { return *FakeDrivers::current; }
+void rec(const std::string& s) { D().calls.push_back(s); }
+std::string block_tag(DriverParamBlock* b) { return std::string(field_text(b->Device.DeviceName)); }
+
+std::int32_t ZRN_STDCALL CVersion(std::int32_t) { return 1; }
+std::uint8_t ZRN_STDCALL OpenCom(DriverParamBlock* b, std::int32_t unit) {
+    rec("OpenCom " + block_tag(b) + " unit=" + std::to_string(unit));
+    b->PortHandle = D().open_com ? 0x40 : -1;
+    return D().open_com;
+}
+std::int32_t ZRN_STDCALL CloseCom(DriverParamBlock* b) {
+    rec("CloseCom " + block_tag(b));
+    return 1;
+}
+std::uint8_t ZRN_STDCALL PutCom(DriverParamBlock*, const char* text) {
+    rec("PutCom " + hex(text));
+    return D().put_com;
+}
+std::uint8_t ZRN_STDCALL GetComStat(DriverParamBlock*, std::int32_t* status) {
+    rec("GetComStat");
+    *status = D().com_status;
+    return D().get_com_stat;
+}
+std::uint8_t ZRN_STDCALL OpenLpt(DriverParamBlock* b, std::int32_t unit) {
+    rec("OpenLpt unit=" + std::to_string(unit));
+    b->PortHandle = D().open_lpt ? 0x50 : -1;
+    return D().open_lpt;
+}
+std::int32_t ZRN_STDCALL CloseLpt(DriverParamBlock*) {
+    rec("CloseLpt");
+    return 1;
+}
+std::uint8_t ZRN_STDCALL PutLpt(DriverParamBlock*, const char* text) {
+    rec("PutLpt " + hex(text));
+    return D().put_lpt;
+}
+std::int32_t ZRN_STDCALL StartStatusCCapture(std::int32_t on, StatusCaptureCallback cb) {
+    D().c_capture.push_back({on, cb});
+    D().capture_order.push_back("C");
+    return 1;
+}
+std::int32_t ZRN_STDCALL UVersion() { return 1; }
+std::int32_t ZRN_STDCALL OpenUPort(std::int32_t unit) {
+    rec("OpenUPort unit=" + std::to_string(unit));
+    return D().open_uport;
+}
+std::int32_t ZRN_STDCALL OpenUCashDrawer(std::int32_t unit) {
+    rec("OpenUCashDrawer unit=" + std::to_string(unit));
+    return D().open_ucash;
+}
+std::int32_t ZRN_STDCALL UCashDrawerStatus(std::int32_t unit) {
+    rec("UCashDrawerStatus unit=" + std::to_string(unit));
+    return D().ucash_status;
+}
+std::int32_t ZRN_STDCALL CloseUPort(std::int32_t unit) {
+    rec("CloseUPort unit=" + std::to_string(unit));
+    return 1;
+}
+std::int32_t ZRN_STDCALL StartStatusUCapture(std::int32_t on, StatusCaptureCallback cb) {
+    D().u_capture.push_back({on, cb});
+    D().capture_order.push_back("U");
+    return 1;
+}
+
+template <typename F>
+void* fn(F f) {
+    return reinterpret_cast<void*>(f);
+}
+
+Process* g_process = nullptr;
+void ZRN_STDCALL on_status_capture(const char* name, std::int32_t status) {
+    g_process->module->OnStatusCapture(name, status);
+}
+
+}  // namespace
+
+FakeLoader::FakeLoader() {
+    libraries["C:\\Drivers\\PortDrawerSO.DLL"] = {
+        {"CVersion", fn(CVersion)}, {"OpenCom", fn(OpenCom)}, {"CloseCom", fn(CloseCom)},
+        {"PutCom", fn(PutCom)},     {"GetComStat", fn(GetComStat)}, {"OpenLpt", fn(OpenLpt)},
+        {"CloseLpt", fn(CloseLpt)}, {"PutLpt", fn(PutLpt)},   {"StartStatusCCapture", fn(StartStatusCCapture)}};
+    libraries["C:\\Drivers\\USB730SO.DLL"] = {
+        {"UVersion", fn(UVersion)},
+        {"OpenUPort", fn(OpenUPort)},
+        {"OpenUCashDrawer", fn(OpenUCashDrawer)},
+        {"UCashDrawerStatus", fn(UCashDrawerStatus)},
+        {"CloseUPort", fn(CloseUPort)},
+        {"StartStatusUCapture", fn(StartStatusUCapture)}};
+    by_handle_.push_back("");
+}
+
+DriverLoader::Library FakeLoader::load(const std::string& path) {
+    loads.push_back(path);
+    if (!libraries.count(path)) return 0;
+    by_handle_.push_back(path);
+    return by_handle_.size() - 1;
+}
+
+void* FakeLoader::symbol(Library lib, const char* name) {
+    const auto& syms = libraries[by_handle_.at(lib)];
+    auto it = syms.find(name);
+    return it == syms.end() ? nullptr : it->second;
+}
+
+void FakeLoader::release(Library lib) { released.push_back(by_handle_.at(lib)); }
+
+bool RecordingSink::deliver(ControlObject co, std::string_view method, const EventArg* args, int count) {
+    if (unknown.count(std::string(method))) return false;
+    SinkCall c{co, std::string(method), std::vector<EventArg>(args, args + count)};
+    calls.push_back(c);
+    if (on_deliver) on_deliver(calls.back());
+    return true;
+}
+
+std::vector<std::int32_t> RecordingSink::status_values() const {
+    std::vector<std::int32_t> v;
+    for (const auto& c : calls)
+        if (c.method == "SOStatusUpdate") v.push_back(c.args.at(0).value);
+    return v;
+}
+
+Process::Process(fakes::FakeRegistry& reg, std::uint8_t* claim_block, ClaimLock& claim_lock)
+    : registry(reg), claims(claim_block, claim_lock) {
+    module = std::make_unique<ServiceModule>(
+        ModulePorts{registry, loader, clock, threads, sink, beeper, trace, claims, &on_status_capture});
+    g_process = this;
+}
+
+Process::~Process() {
+    threads.run_pending();
+    if (g_process == this) g_process = nullptr;
+}
+
+std::string Process::trace_text() const { return files.content(trace_file_name(const_cast<fakes::FakeClock&>(clock).local_time())); }
+
+SoTest::SoTest() {
+    FakeDrivers::current = &drivers;
+    settings("C:\\Drivers", 1);
+    p = std::make_unique<Process>(registry, claim_block, claim_lock);
+}
+
+SoTest::~SoTest() {
+    p.reset();
+    FakeDrivers::current = nullptr;
+}
+
+void SoTest::settings(const std::string& target_path, std::int32_t trace_enabled) {
+    platform::ScopedKey k(registry);
+    registry.create_key(platform::kHklm, kServiceSettingsKey, "", k.out(), nullptr);
+    platform::set_sz(registry, k.get(), "TargetPath", target_path);
+    platform::set_dword(registry, k.get(), "TraceEnabled", static_cast<std::uint32_t>(trace_enabled));
+}
+
+void SoTest::value(const std::string& key, const std::string& name, const std::string& text) {
+    platform::ScopedKey k(registry);
+    registry.create_key(platform::kHklm, std::string(kDeviceClassKey) + "\\" + key, "", k.out(), nullptr);
+    platform::set_sz(registry, k.get(), name, text);
+}
+
+void SoTest::value(const std::string& key, const std::string& name, std::uint32_t number) {
+    platform::ScopedKey k(registry);
+    registry.create_key(platform::kHklm, std::string(kDeviceClassKey) + "\\" + key, "", k.out(), nullptr);
+    platform::set_dword(registry, k.get(), name, number);
+}
+
+void SoTest::device(const std::string& key, std::int32_t id) {
+    value(key, "", std::string("ZRNOPOSCD.SO"));
+    value(key, "DeviceID", static_cast<std::uint32_t>(id));
+    value(key, "DeviceName", key);
+    value(key, "DeviceDesc", std::string(device_type_of(key) ? device_type_of(key)->default_desc : "desc"));
+    value(key, "Status", 0u);
+    if (id == 0 || id == 1) {
+        value(key, "Port", 1u);
+        value(key, "BaudRate", 5u);
+        value(key, "DataBitLen", 8u);
+        value(key, "StopBits", 1u);
+        value(key, "Parity", 0u);
+        value(key, "HandShaking", 0u);
+        value(key, "FirstOC", std::string(id == 0 ? "7" : "91"));
+    }
+    if (id == 1 || id == 2) {
+        value(key, "SecondOC", std::string("91"));
+        value(key, "DrawerNo", 1u);
+    }
+    if (id == 2) {
+        value(key, "Port", 1u);
+        value(key, "FirstOC", std::string("91"));
+    }
+}
+
+void SoTest::logical(const std::string& name, const std::string& target) {
+    platform::ScopedKey k(registry);
+    registry.create_key(platform::kHklm, kDeviceClassKey, "", k.out(), nullptr);
+    platform::set_sz(registry, k.get(), name, target);
+}
+
+std::unique_ptr<ServiceObject> SoTest::create() { return std::make_unique<ServiceObject>(*p->module); }
+
+std::unique_ptr<ServiceObject> SoTest::ready(const std::string& name) {
+    auto so = create();
+    EXPECT_EQ(so->OpenService("CashDrawer", name, co), 0);
+    EXPECT_EQ(so->ClaimDevice(1000), 0);
+    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    EXPECT_EQ(so->ResultCode(), 0);
+    return so;
+}
+
+}  // namespace zrn::so::testing
