@@ -1,0 +1,94 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "zrn/param_block.h"
+#include "zrn/platform/clock.h"
+#include "zrn/platform/threads.h"
+#include "zrn/portdrv/serial_port.h"
+#include "zrn/status_callback.h"
+
+namespace zrn::portdrv {
+
+constexpr int kUnits = 10;
+constexpr std::int32_t kVersion = 3210;
+constexpr int kPutComChecks = 10;
+constexpr int kCloseComChecks = 50;
+
+// The closed value of the status filter, or 999 (matches no word).
+std::int32_t closed_value(std::int32_t status, std::int32_t handshaking);
+// The value the filter reports for a modem-status word: 0 closed, 1 open,
+// -1 nothing.
+int filter(std::uint32_t word, std::int32_t status, std::int32_t handshaking);
+// "CD926", "CD926-2".. for the serial-II family; "CD347".. for smart serial.
+std::string status_name(bool smart, int unit);
+
+// The port driver's module-wide state and its exports' behaviour.
+class PortDriver {
+public:
+    PortDriver(SerialPorts& ports, platform::Clock& clock, platform::Threads& threads);
+    ~PortDriver();  // stops the poll thread (the DLL never destroys its driver)
+
+    std::uint8_t OpenCom(DriverParamBlock* block, std::int32_t unit);
+    std::uint8_t CloseCom(DriverParamBlock* block);
+    std::uint8_t PutCom(DriverParamBlock* block, const char* text);
+    std::uint8_t GetComStat(DriverParamBlock* block, std::int32_t* status);
+    std::uint8_t OpenLpt(DriverParamBlock* block, std::int32_t unit);
+    std::uint8_t CloseLpt(DriverParamBlock* block);
+    std::uint8_t PutLpt(DriverParamBlock* block, const char* text);
+    std::int32_t StartStatusCCapture(std::int32_t enable, StatusCaptureCallback callback);
+    std::int32_t CVersion(std::int32_t) { return kVersion; }
+
+    // One sweep of the poll thread over both families (tests drive it).
+    void sweep();
+    bool poll_thread_started() const { return thread_started_.load(); }
+    bool poll_thread_running() const { return thread_running_.load(); }
+    PortHandle shared_com(int port) const { return shared_com_[port - 1].load(); }
+    PortHandle shared_lpt(int port) const { return shared_lpt_[port - 1].load(); }
+    PortHandle slot_handle(bool smart, int unit) const { return family(smart)[unit].handle.load(); }
+
+private:
+    struct Slot {
+        std::atomic<PortHandle> handle{0};
+        std::atomic<std::uint32_t> current{0};
+        std::atomic<std::uint32_t> previous{255};
+        std::atomic<std::int32_t> status{0};
+        std::atomic<std::int32_t> handshaking{0};
+    };
+    Slot* family(bool smart) { return smart ? smart_ : serial2_; }
+    const Slot* family(bool smart) const { return smart ? smart_ : serial2_; }
+    void register_unit(bool smart, std::int32_t unit, PortHandle h, const DriverParamBlock& b);
+    void release_unit(bool smart, int unit);
+    bool any_unit() const;
+    bool pause(int checks);
+    void lift_pause();
+    bool pause_point();  // the poll thread's side; true when it paused
+    void poll_loop();
+    void wake();
+
+    SerialPorts& ports_;
+    platform::Clock& clock_;
+    platform::Threads& threads_;
+    Slot serial2_[kUnits];
+    Slot smart_[kUnits];
+    std::atomic<PortHandle> shared_com_[4] = {};
+    std::atomic<PortHandle> shared_lpt_[2] = {};
+    std::atomic<bool> thread_started_{false};
+    std::atomic<bool> thread_running_{false};
+    std::atomic<bool> pause_request_{false};
+    std::atomic<bool> resume_permission_{true};
+    std::atomic<bool> pause_ack_{false};
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> thread_entered_{false};
+    std::mutex caller_mu_;  // one pausing caller at a time
+    std::atomic<std::int32_t> capture_{0};
+    std::atomic<StatusCaptureCallback> callback_{nullptr};
+    std::mutex idle_mu_;
+    std::condition_variable idle_cv_;
+};
+
+}  // namespace zrn::portdrv

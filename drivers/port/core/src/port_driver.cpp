@@ -1,0 +1,307 @@
+#include "zrn/portdrv/port_driver.h"
+
+#include <cstring>
+
+#include "zrn/device_types.h"
+#include "zrn/text.h"
+
+namespace zrn::portdrv {
+
+std::int32_t closed_value(std::int32_t status, std::int32_t handshaking) {
+    if (handshaking == 1 && status == 1) return 0xF0;
+    switch (status) {
+        case 0: return 0x10;
+        case 1: return 0x40;
+        case 2: return 0x50;
+        case 3: return 999;
+        default: return 0;
+    }
+}
+
+int filter(std::uint32_t word, std::int32_t status, std::int32_t handshaking) {
+    if (static_cast<std::int64_t>(word) == closed_value(status, handshaking)) return 0;
+    if (word == 0) return 1;
+    return -1;
+}
+
+std::string status_name(bool smart, int unit) {
+    std::string name = smart ? "CD347" : "CD926";
+    if (unit > 0) name += "-" + std::to_string(unit + 1);
+    return name;
+}
+
+PortDriver::PortDriver(SerialPorts& ports, platform::Clock& clock, platform::Threads& threads)
+    : ports_(ports), clock_(clock), threads_(threads) {}
+
+PortDriver::~PortDriver() {
+    std::unique_lock lock(idle_mu_);
+    stop_ = true;
+    resume_permission_ = true;
+    idle_cv_.notify_all();
+    idle_cv_.wait(lock, [&] { return !thread_entered_.load() || !thread_running_.load(); });
+}
+
+void PortDriver::wake() {
+    std::lock_guard lock(idle_mu_);
+    idle_cv_.notify_all();
+}
+
+bool PortDriver::any_unit() const {
+    for (int u = 0; u < kUnits; ++u)
+        if (serial2_[u].handle.load() || smart_[u].handle.load()) return true;
+    return false;
+}
+
+void PortDriver::register_unit(bool smart, std::int32_t unit, PortHandle h, const DriverParamBlock& b) {
+    if (h == kInvalidPort || unit < 0 || unit >= kUnits) return;
+    Slot& s = family(smart)[unit];
+    // Settings before the handle: the poll thread never sees half a slot.
+    s.status = b.Device.Status;
+    s.handshaking = b.Device.HandShaking;
+    s.previous = 255;
+    s.handle = h;
+    wake();
+}
+
+void PortDriver::release_unit(bool smart, int unit) {
+    if (unit < 0 || unit >= kUnits) return;
+    Slot& s = family(smart)[unit];
+    s.handle = 0;
+    s.previous = 255;
+}
+
+// --- pause handshake --------------------------------------------------------------
+
+bool PortDriver::pause(int checks) {
+    pause_request_ = true;
+    resume_permission_ = false;
+    wake();
+    clock_.sleep_ms(5);
+    for (int i = 0; i < checks; ++i) {
+        if (pause_ack_.load()) return true;
+        clock_.sleep_ms(100);
+    }
+    if (pause_ack_.load()) return true;
+    // Withdrawn: the thread never acknowledged.
+    pause_request_ = false;
+    resume_permission_ = true;
+    return false;
+}
+
+void PortDriver::lift_pause() {
+    resume_permission_ = true;
+    pause_request_ = false;
+}
+
+bool PortDriver::pause_point() {
+    if (!pause_request_.load()) return false;
+    pause_ack_ = true;
+    while (!resume_permission_.load() && !stop_.load()) clock_.sleep_ms(5);
+    pause_ack_ = false;
+    pause_request_ = false;
+    return true;
+}
+
+// --- poll thread ------------------------------------------------------------------
+
+void PortDriver::sweep() {
+    for (bool smart : {false, true}) {
+        for (int u = 0; u < kUnits; ++u) {
+            Slot& s = family(smart)[u];
+            const PortHandle h = s.handle.load();
+            if (!h) continue;
+            clock_.sleep_ms(20);
+            std::uint32_t word = 0;
+            if (!ports_.modem_status(h, &word)) word = 0;
+            s.current = word;
+            if (capture_.load() && word != s.previous.load()) {
+                const int value = filter(word, s.status.load(), s.handshaking.load());
+                const StatusCaptureCallback cb = callback_.load();
+                if (value >= 0 && cb) cb(status_name(smart, u).c_str(), value);
+            }
+            s.previous = word;
+            if (pause_point()) return;  // a new sweep from the first slot
+        }
+    }
+}
+
+void PortDriver::poll_loop() {
+    thread_entered_ = true;
+    while (!stop_.load()) {
+        if (!any_unit()) {
+            // Nothing to poll: block until a unit is registered or a caller
+            // asks for a pause, instead of spinning over empty sweeps.
+            {
+                std::unique_lock lock(idle_mu_);
+                idle_cv_.wait(lock, [&] { return stop_.load() || any_unit() || pause_request_.load(); });
+            }
+            pause_point();
+            continue;
+        }
+        sweep();
+    }
+    std::lock_guard lock(idle_mu_);
+    thread_running_ = false;
+    idle_cv_.notify_all();
+}
+
+// --- serial exports -----------------------------------------------------------------
+
+std::uint8_t PortDriver::OpenCom(DriverParamBlock* b, std::int32_t unit) {
+    const std::int32_t port = b->Device.Port;
+    if (port < 1 || port > 4) return 0;
+    const std::string name = "COM" + std::to_string(port);
+    const bool smart = b->Device.DeviceID == kDeviceIdSmartSerial;
+    if (smart) {
+        const PortHandle shared = shared_com_[port - 1].load();
+        if (shared != 0) {
+            // The first unit's line settings stand for the port.
+            b->PortHandle = shared;
+            register_unit(true, unit, shared, *b);
+            return 1;
+        }
+        const PortHandle h = ports_.open(name);
+        if (h != kInvalidPort) shared_com_[port - 1] = h;
+        b->PortHandle = h;
+        register_unit(true, unit, h, *b);
+    } else {
+        b->PortHandle = ports_.open(name);
+        register_unit(false, unit, b->PortHandle, *b);
+    }
+    if (b->PortHandle == kInvalidPort) return 0;
+
+    LineSettings s;
+    if (!ports_.get_settings(b->PortHandle, &s)) return 0;
+    static constexpr std::uint32_t kRates[] = {600, 1200, 2400, 4800, 9600, 19200};
+    const DeviceRecord& d = b->Device;
+    if (d.BaudRate >= 1 && d.BaudRate <= 6) s.baud = kRates[d.BaudRate - 1];
+    if (d.DataBitLen == 7 || d.DataBitLen == 8) s.data_bits = static_cast<std::uint8_t>(d.DataBitLen);
+    if (d.StopBits == 1 || d.StopBits == 2) s.stop_bits = static_cast<std::uint8_t>(d.StopBits);
+    if (d.Parity >= 0 && d.Parity <= 2) s.parity = static_cast<std::uint8_t>(d.Parity);
+    switch (d.HandShaking) {
+        case 0:
+            s.dtr_control = 0;
+            break;
+        case 1:
+            s.dtr_control = 1;
+            s.rts_control = 1;
+            break;
+        case 2:
+            // XOn/XOff: software flow control both ways with the standard
+            // DC1/DC3 characters (equal characters would be refused).
+            s.out_x = true;
+            s.in_x = true;
+            s.xon = 0x11;
+            s.xoff = 0x13;
+            break;
+        default:
+            break;
+    }
+    if (!ports_.set_settings(b->PortHandle, s)) return 0;
+    if (!thread_started_.load()) {
+        clock_.sleep_ms(100);
+        thread_started_ = true;
+        thread_running_ = true;
+        if (!threads_.start([this] { poll_loop(); })) {
+            thread_running_ = false;
+            thread_started_ = false;
+        }
+    }
+    return 1;
+}
+
+std::uint8_t PortDriver::CloseCom(DriverParamBlock* b) {
+    if (b->PortHandle == 0) return 1;
+    const std::int32_t unit = port_unit_index(field_text(b->Device.DeviceName));
+    const bool smart = b->Device.DeviceID == kDeviceIdSmartSerial;
+    if (smart) {
+        for (int u = 0; u < kUnits; ++u) {
+            if (u != unit && smart_[u].handle.load()) {
+                release_unit(true, unit);
+                return 1;  // the shared handle stays open for the others
+            }
+        }
+        if (b->Device.Port >= 1 && b->Device.Port <= 4) shared_com_[b->Device.Port - 1] = 0;
+    }
+    {
+        std::lock_guard lock(caller_mu_);
+        const bool paused = pause(kCloseComChecks);
+        release_unit(smart, unit);
+        if (paused) lift_pause();
+    }
+    const PortHandle h = b->PortHandle;
+    ports_.set_dtr_inactive(h);
+    ports_.purge(h);
+    return ports_.close(h) ? 1 : 0;
+}
+
+std::uint8_t PortDriver::PutCom(DriverParamBlock* b, const char* text) {
+    std::lock_guard lock(caller_mu_);
+    if (!pause(kPutComChecks)) return 0;
+    if (b->PortHandle == 0) {
+        lift_pause();
+        return 0;
+    }
+    const std::size_t n = text ? std::strlen(text) : 0;
+    std::size_t written = 0;
+    if (n > 0 && (!ports_.write(b->PortHandle, text, n, &written) || written != n)) {
+        lift_pause();
+        return 0;
+    }
+    clock_.sleep_ms(100);
+    lift_pause();
+    return 1;
+}
+
+std::uint8_t PortDriver::GetComStat(DriverParamBlock* b, std::int32_t* status) {
+    const std::int32_t unit = port_unit_index(field_text(b->Device.DeviceName));
+    const bool smart = b->Device.DeviceID == kDeviceIdSmartSerial;
+    if (unit >= 0 && unit < kUnits && status) *status = static_cast<std::int32_t>(family(smart)[unit].current.load());
+    return 1;
+}
+
+// --- parallel exports ----------------------------------------------------------------
+
+std::uint8_t PortDriver::OpenLpt(DriverParamBlock* b, std::int32_t) {
+    const std::int32_t port = b->Device.Port;
+    if (port != 1 && port != 2) return 0;
+    const PortHandle shared = shared_lpt_[port - 1].load();
+    if (shared != 0) {
+        b->PortHandle = shared;
+        return 1;
+    }
+    b->PortHandle = ports_.open("LPT" + std::to_string(port));
+    if (b->PortHandle != kInvalidPort) shared_lpt_[port - 1] = b->PortHandle;
+    return b->PortHandle != kInvalidPort ? 1 : 0;
+}
+
+std::uint8_t PortDriver::CloseLpt(DriverParamBlock* b) {
+    // As for a serial port; these requests mean nothing to a parallel one.
+    ports_.set_dtr_inactive(b->PortHandle);
+    ports_.purge(b->PortHandle);
+    if (!ports_.close(b->PortHandle)) return 0;
+    if (b->Device.Port == 1 || b->Device.Port == 2) shared_lpt_[b->Device.Port - 1] = 0;
+    return 1;
+}
+
+std::uint8_t PortDriver::PutLpt(DriverParamBlock* b, const char* text) {
+    const std::size_t n = text ? std::strlen(text) : 0;
+    std::size_t written = 0;
+    if (n == 0) return 1;
+    return ports_.write(b->PortHandle, text, n, &written) && written == n ? 1 : 0;
+}
+
+std::int32_t PortDriver::StartStatusCCapture(std::int32_t enable, StatusCaptureCallback callback) {
+    if (enable) {
+        // The callback before the switch: the poll thread never reports
+        // through a stale one.
+        if (callback) callback_ = callback;
+        capture_ = enable;
+    } else {
+        capture_ = 0;
+        callback_ = nullptr;
+    }
+    return 1;
+}
+
+}  // namespace zrn::portdrv
