@@ -77,6 +77,7 @@ TEST(UnitIndex, ServiceObjectRuleReadsTheDash) {
     EXPECT_EQ(so_unit_index("CD3"), 0);
     EXPECT_EQ(so_unit_index(""), 0);
     EXPECT_EQ(so_unit_index("CD347-"), -1);
+    EXPECT_EQ(so_unit_index("CD347-123"), -1) << "never another unit";
 }
 
 TEST(UnitIndex, PortDriverRuleReadsTheLength) {

@@ -37,7 +37,11 @@ std::int32_t decimal_value(std::string_view text) {
 }
 
 std::int32_t so_unit_index(std::string_view device_name) {
-    if (device_name.size() > 5 && device_name[5] == '-') return decimal_value(device_name.substr(6)) - 1;
+    if (device_name.size() > 5 && device_name[5] == '-') {
+        // One or two digits; a longer number names no unit rather than another one.
+        const std::string_view digits = device_name.substr(6);
+        return digits.size() <= 2 ? decimal_value(digits) - 1 : -1;
+    }
     return 0;
 }
 

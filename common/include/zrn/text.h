@@ -33,7 +33,8 @@ std::string_view field_text(const char (&field)[N]) {
 std::int32_t decimal_value(std::string_view text);
 
 // Unit index as the Service Object derives it from a DeviceName: when the
-// character at position 5 is '-', the number after it minus 1, else 0.
+// character at position 5 is '-', the one- or two-digit number after it
+// minus 1 (-1 when more follows), else 0.
 std::int32_t so_unit_index(std::string_view device_name);
 
 // Unit index as the port driver derives it from a DeviceName: 0 for names of

@@ -148,7 +148,15 @@ std::int32_t ServiceObject::OpenService(const std::string&, const std::string& d
     check_health_text_.clear();
     m_.clear_event_queue();
 
-    const EntryRead read = read_device_entry(m_.ports().registry, open_name_, &config_, &block_);
+    // Read into copies: a refused entry must not leave half of its settings
+    // behind for DirectIO, which needs no successful open.
+    DeviceConfig config = config_;
+    DriverParamBlock block = block_;
+    const EntryRead read = read_device_entry(m_.ports().registry, open_name_, &config, &block);
+    if (read == EntryRead::Ok) {
+        config_ = config;
+        block_ = block;
+    }
     if (read != EntryRead::Ok) {
         m_.open_table_free_owned(this);
         if (read == EntryRead::NoKey) {
@@ -527,14 +535,22 @@ std::int32_t ServiceObject::OpenDrawer() {
     return rc;
 }
 
-bool ServiceObject::drawer_reads_open() const {
+bool ServiceObject::drawer_reads_open() {
     switch (config_.DeviceID) {
         case kDeviceIdUsb:
             return m_.UsbDrawerStatus.load() == 1;
         case kDeviceIdSerialII:
-        case kDeviceIdSmartSerial:
-            // The state the port driver last reported for an opened device.
-            return m_.PendingDrawerState.load() == 1;
+        case kDeviceIdSmartSerial: {
+            // Read as DrawerOpened reads it, from the word the port driver last
+            // polled; without a sense line (Status 3) there is nothing to wait for.
+            if (config_.Status < 0 || config_.Status > 2) return false;
+            const std::int32_t closed = config_.HandShaking == 1 && config_.Status == 1 ? 240
+                                        : config_.Status == 0                           ? 16
+                                        : config_.Status == 1                           ? 64
+                                                                                        : 80;
+            std::int32_t value = 0;
+            return ep_.GetComStat(&block_, &value) != 0 && value != closed;
+        }
         default:
             return false;
     }

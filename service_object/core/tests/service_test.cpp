@@ -154,6 +154,7 @@ TEST_F(SoTest, LogicalNamesAndOverlongInput) {
     device("CD926", 0);
     value("CD926", "FirstOC", std::string("12345"));
     EXPECT_EQ(so->OpenService("CashDrawer", "CD926", co), OPOS_E_ILLEGAL);
+    EXPECT_EQ(so->config().DeviceID, 3) << "a refused entry changes nothing";
     value("CD926", "FirstOC", std::string("7"));
     value("CD926", "DeviceName", std::string(31, 'N'));
     EXPECT_EQ(so->OpenService("CashDrawer", "CD926", co), OPOS_E_ILLEGAL);
@@ -335,18 +336,31 @@ TEST_F(SoTest, WaitForDrawerCloseTimingAndEnds) {
     report("CD730", 2);
     p->beeper.on_beep = nullptr;
 
-    // A serial drawer reported open is waited for too.
+    // A serial drawer that reads open is waited for too, until it reads closed.
     device("CD926-2", 0);
     auto serial = ready("CD926-2");
-    const auto com_report = drivers.c_capture.back().second;
-    com_report("CD926-2", 1);
+    drivers.com_status = 0;  // no line active: open
     p->clock.clear_sleeps();
     p->beeper.beeps.clear();
-    p->beeper.on_beep = [&] { com_report("CD926-2", 0); };
+    p->beeper.on_beep = [&] { drivers.com_status = 16; };
     EXPECT_EQ(serial->WaitForDrawerClose(0, 500, 20, -5), 0);
     EXPECT_EQ(p->clock.sleeps(), (std::vector<std::uint32_t>{0, 250})) << "a negative delay waits 0 ms";
+    value("CD926-2", "Status", 3u);  // no sense line: nothing to wait for
+    serial->OpenService("CashDrawer", "CD926-2", co);
+    serial->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    drivers.com_status = 0;
+    p->beeper.beeps.clear();
+    EXPECT_EQ(serial->WaitForDrawerClose(0, 500, 20, 0), 0);
+    EXPECT_TRUE(p->beeper.beeps.empty());
     serial->SetPropertyNumber(PIDX_DeviceEnabled, 0);
     EXPECT_EQ(serial->WaitForDrawerClose(0, 500, 20, 0), OPOS_E_DISABLED);
+    // Disabled from elsewhere during the wait.
+    value("CD926-2", "Status", 0u);
+    serial->OpenService("CashDrawer", "CD926-2", co);
+    serial->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    p->beeper.on_beep = [&] { p->module->DeviceEnabled = false; };
+    EXPECT_EQ(serial->WaitForDrawerClose(0, 500, 20, 0), OPOS_E_DISABLED);
+    p->beeper.on_beep = nullptr;
 }
 
 TEST_F(SoTest, FreezeQueueKeepsFirst49AndNewest) {
@@ -683,6 +697,52 @@ TEST_F(SoTest, RegistryReadersOnHostileValues) {
     EXPECT_EQ(names.size(), 25u);
     EXPECT_EQ(translate_device_name(names, "Till24"), "CD347-8");
     EXPECT_EQ(translate_device_name(names, "till24"), "till24");
+}
+
+}  // namespace
+}  // namespace zrn::so::testing
+
+namespace zrn::so::testing {
+namespace {
+
+TEST_F(SoTest, OfflineDisabledAndEventTracePaths) {
+    device("CD730", 3);
+    auto so = create();
+    ASSERT_EQ(so->OpenService("CashDrawer", "CD730", co), 0);
+    EXPECT_EQ(so->OpenDrawer(), OPOS_E_DISABLED);
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_DrawerOpened), 0);
+    EXPECT_EQ(so->ResultCode(), OPOS_E_DISABLED);
+    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    const auto report = drivers.u_capture.at(0).second;
+    report("CD730", 2);
+    p->threads.run_pending();
+    report("CD730", -1);
+    p->threads.run_pending();
+    drivers.calls.clear();
+    EXPECT_EQ(so->OpenDrawer(), OPOS_E_NOHARDWARE);
+    const std::string text = "x";
+    EXPECT_EQ(so->DirectIO(1, nullptr, &text), OPOS_E_NOHARDWARE);
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_DrawerOpened), 0);
+    EXPECT_EQ(so->ResultCode(), OPOS_E_NOHARDWARE);
+    EXPECT_TRUE(drivers.calls.empty()) << "an offline device is not touched";
+    report("CD730", 2);
+    drivers.ucash_status = 77;  // no drawer state: no hardware
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_DrawerOpened), 0);
+    EXPECT_EQ(so->ResultCode(), OPOS_E_NOHARDWARE);
+
+    const std::string t = p->trace_text();
+    EXPECT_NE(t.find("- - - - - -\r\n[03/15-14:02:07] OnStatusCapture=,CD730,2\r\n- - - - - -\r\n"), std::string::npos);
+    EXPECT_NE(t.find("- - - - - -\r\n[03/15-14:02:07] < StatusUpdateEvent=0\r\n- - - - - -\r\n"), std::string::npos);
+    EXPECT_NE(t.find("] < OpenDrawer=105\r\n"), std::string::npos);
+    EXPECT_NE(t.find("] < DrawerOpened_Error: RC=107\r\n"), std::string::npos);
+    EXPECT_NE(t.find("] < DrawerOpened_Failure: RC=107\r\n"), std::string::npos);
+    EXPECT_EQ(t.find("] < OpenDrawer=107"), std::string::npos) << "no exit line when offline";
+
+    // With no Control Object, events are traced and not delivered.
+    p->sink.calls.clear();
+    p->module->CurrentControlObject = nullptr;
+    p->module->raise_status_update(1);
+    EXPECT_TRUE(p->sink.calls.empty());
 }
 
 }  // namespace

@@ -170,7 +170,7 @@ private:
     std::int32_t drawer_opened();
     std::uint8_t send_lpt(const char* command);
     std::int32_t unit() const;
-    bool drawer_reads_open() const;
+    bool drawer_reads_open();
 
     ServiceModule& m_;
     std::int32_t rc_ = -1;

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "zrn/portdrv/serial_port.h"
+
+namespace zrn::portdrv {
+
+// COM and LPT ports through the Windows communications API.
+class Win32SerialPorts final : public SerialPorts {
+public:
+    PortHandle open(const std::string& name) override;
+    bool get_settings(PortHandle h, LineSettings* s) override;
+    bool set_settings(PortHandle h, const LineSettings& s) override;
+    bool modem_status(PortHandle h, std::uint32_t* word) override;
+    bool set_dtr_inactive(PortHandle h) override;
+    bool purge(PortHandle h) override;
+    bool write(PortHandle h, const void* data, std::size_t size, std::size_t* written) override;
+    bool close(PortHandle h) override;
+};
+
+}  // namespace zrn::portdrv
