@@ -4,7 +4,11 @@
 
 #include <new>
 
+#if defined(ZRN_SIM_PORTS)
+#include "sim_win32.h"
+#else
 #include "win32_serial_ports.h"
+#endif
 #include "zrn/portdrv/port_driver.h"
 #include "zrn/win32/win32_platform.h"
 
@@ -16,7 +20,13 @@ namespace {
 // Built on first use and never destroyed: its poll thread runs until the
 // process ends.
 zrn::portdrv::PortDriver& driver() {
-    static zrn::portdrv::Win32SerialPorts* ports = new zrn::portdrv::Win32SerialPorts;
+#if defined(ZRN_SIM_PORTS)
+    // The simulated build: ports are the shared simulator block's.
+    static zrn::portdrv::SerialPorts* ports =
+        new zrn::sim::SimSerialPorts(zrn::sim::shared_state(), zrn::sim::shared_lock());
+#else
+    static zrn::portdrv::SerialPorts* ports = new zrn::portdrv::Win32SerialPorts;
+#endif
     static zrn::win32::Win32Clock* clock = new zrn::win32::Win32Clock;
     static zrn::win32::Win32Threads* threads = new zrn::win32::Win32Threads;
     static zrn::portdrv::PortDriver* d = new zrn::portdrv::PortDriver(*ports, *clock, *threads);

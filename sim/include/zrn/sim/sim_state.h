@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+
+#include "zrn/portdrv/serial_port.h"
+
+namespace zrn::sim {
+
+// The simulated hardware's state, in a named shared-memory block so a test
+// in the same process and a separate program drive the same drawers.
+// Fixed layout: every process mapping it must agree.
+constexpr std::uint32_t kSimMagic = 0x5A524E53;  // "ZRNS"
+constexpr std::uint32_t kSimVersion = 1;
+constexpr std::uint32_t kSimWrittenMax = 1024;
+
+struct SimPort {
+    std::int32_t modem;       // modem-status word the drawer shows
+    std::int32_t fail_open;   // nonzero: opens fail
+    std::int32_t open;        // held open by a driver
+    std::int32_t opens;       // successful opens so far
+    std::int32_t baud, data_bits, stop_bits, parity, dtr_control, rts_control, out_x, in_x, xon, xoff;
+    std::uint32_t written_total;             // bytes written so far
+    std::uint8_t written[kSimWrittenMax];    // the first kSimWrittenMax of them
+};
+
+struct SimState {
+    std::uint32_t magic;
+    std::uint32_t version;
+    SimPort com[4];
+    SimPort lpt[2];
+};
+
+// The shared block's name.
+inline constexpr const char* kSimMappingName = "ZRNDrawerSimState";
+inline constexpr const char* kSimMutexName = "ZRNDrawerSimLock";
+
+// Fills a fresh block: drawers closed on CTS, nothing written.
+void init_state(SimState* s);
+
+// Guards the block across processes (a named mutex in the shell).
+class SimLock {
+public:
+    virtual ~SimLock() = default;
+    virtual void lock() = 0;
+    virtual void unlock() = 0;
+};
+
+// The port driver's platform layer over the simulated ports.
+class SimSerialPorts final : public portdrv::SerialPorts {
+public:
+    SimSerialPorts(SimState* state, SimLock& lock) : s_(state), lock_(lock) {}
+    portdrv::PortHandle open(const std::string& name) override;
+    bool get_settings(portdrv::PortHandle h, portdrv::LineSettings* s) override;
+    bool set_settings(portdrv::PortHandle h, const portdrv::LineSettings& s) override;
+    bool modem_status(portdrv::PortHandle h, std::uint32_t* word) override;
+    bool set_dtr_inactive(portdrv::PortHandle h) override;
+    bool purge(portdrv::PortHandle h) override;
+    bool write(portdrv::PortHandle h, const void* data, std::size_t size, std::size_t* written) override;
+    bool close(portdrv::PortHandle h) override;
+
+private:
+    SimPort* port_of(portdrv::PortHandle h);
+    SimState* s_;
+    SimLock& lock_;
+};
+
+}  // namespace zrn::sim

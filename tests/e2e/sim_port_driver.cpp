@@ -1,0 +1,102 @@
+// The simulated PortDrawerSO.DLL under Wine, driven through the shared
+// simulator block as a test or the drawersim program would: the real poll
+// thread reports drawer changes, PutCom's bytes land in the block, a port
+// made to fail does not open. Exit 0 when every check held.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sim_win32.h"
+#include "zrn/callconv.h"
+#include "zrn/param_block.h"
+#include "zrn/status_callback.h"
+#include "zrn/text.h"
+
+namespace {
+
+using OpenCom = std::uint8_t(ZRN_STDCALL*)(zrn::DriverParamBlock*, std::int32_t);
+using PutCom = std::uint8_t(ZRN_STDCALL*)(zrn::DriverParamBlock*, const char*);
+using CloseCom = std::uint8_t(ZRN_STDCALL*)(zrn::DriverParamBlock*);
+using Capture = std::int32_t(ZRN_STDCALL*)(std::int32_t, zrn::StatusCaptureCallback);
+
+CRITICAL_SECTION g_lock;
+std::vector<std::pair<std::string, int>> g_reports;
+
+void ZRN_STDCALL on_report(const char* name, std::int32_t value) {
+    EnterCriticalSection(&g_lock);
+    g_reports.emplace_back(name, value);
+    LeaveCriticalSection(&g_lock);
+}
+
+// Waits (bounded, in real time) for a report; the driver polls every 20 ms.
+bool wait_report(const std::string& name, int value) {
+    for (int i = 0; i < 500; ++i) {
+        EnterCriticalSection(&g_lock);
+        bool seen = false;
+        for (const auto& r : g_reports) seen |= r.first == name && r.second == value;
+        LeaveCriticalSection(&g_lock);
+        if (seen) return true;
+        Sleep(10);
+    }
+    return false;
+}
+
+template <typename F>
+F proc(HMODULE lib, const char* name) {
+    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(lib, name)));
+}
+
+int failures = 0;
+void check(bool ok, const char* what) {
+    std::printf("%s %s\n", ok ? "ok  " : "FAIL", what);
+    failures += ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return 2;
+    InitializeCriticalSection(&g_lock);
+    zrn::sim::SimState* sim = zrn::sim::shared_state();
+    if (!sim) return 3;
+    sim->com[1].modem = 0x10;  // drawer on COM2 closed (CTS)
+    sim->com[2].fail_open = 1;
+    HMODULE lib = LoadLibraryA(argv[1]);
+    if (!lib) return 4;
+    auto open = proc<OpenCom>(lib, "OpenCom");
+    auto put = proc<PutCom>(lib, "PutCom");
+    auto close = proc<CloseCom>(lib, "CloseCom");
+    auto capture = proc<Capture>(lib, "StartStatusCCapture");
+    if (!open || !put || !close || !capture) return 5;
+    capture(1, on_report);
+
+    zrn::DriverParamBlock b;
+    std::memset(&b, 0, sizeof b);
+    zrn::copy_field(b.Device.DeviceName, "CD347");
+    b.Device.DeviceID = 1;
+    b.Device.Port = 2;
+    b.Device.BaudRate = 5;
+    b.Device.DataBitLen = 8;
+    b.Device.StopBits = 1;
+    check(open(&b, 0) == 1, "OpenCom CD347 on simulated COM2");
+    check(sim->com[1].open == 1 && sim->com[1].baud == 9600, "port open with its settings");
+    check(wait_report("CD347", 0), "first poll reports the closed drawer");
+    sim->com[1].modem = 0;
+    check(wait_report("CD347", 1), "opening the drawer is reported");
+    const std::uint32_t before = sim->com[1].written_total;
+    check(put(&b, "\x1b\x70") == 1, "PutCom with the poll thread paused");
+    check(sim->com[1].written_total == before + 2 && sim->com[1].written[before] == 0x1b, "bytes recorded");
+
+    zrn::DriverParamBlock c = b;
+    zrn::copy_field(c.Device.DeviceName, "CD347-2");
+    c.Device.Port = 3;
+    c.PortHandle = 0;
+    check(open(&c, 1) == 0 && c.PortHandle == -1, "a port made to fail does not open");
+    check(close(&b) == 1 && sim->com[1].open == 0, "CloseCom closes the simulated port");
+    sim->com[2].fail_open = 0;
+    std::printf("%d failed\n", failures);
+    return failures ? 1 : 0;
+}
