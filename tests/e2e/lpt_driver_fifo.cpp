@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <cstdio>
+
+#include "proc.h"
 #include <cstring>
 
 #include "zrn/callconv.h"
@@ -13,11 +15,6 @@
 using OpenLpt = std::uint8_t(ZRN_STDCALL*)(zrn::DriverParamBlock*, std::int32_t);
 using PutLpt = std::uint8_t(ZRN_STDCALL*)(zrn::DriverParamBlock*, const char*);
 using CloseLpt = std::uint8_t(ZRN_STDCALL*)(zrn::DriverParamBlock*);
-
-template <typename F>
-F proc(HMODULE lib, const char* name) {
-    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(lib, name)));
-}
 
 int main(int argc, char** argv) {
     if (argc < 2) return 2;

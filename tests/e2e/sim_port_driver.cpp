@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include <cstdio>
+
+#include "proc.h"
 #include <cstring>
 #include <string>
 #include <vector>
@@ -42,11 +44,6 @@ bool wait_report(const std::string& name, int value) {
         Sleep(10);
     }
     return false;
-}
-
-template <typename F>
-F proc(HMODULE lib, const char* name) {
-    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(lib, name)));
 }
 
 int failures = 0;

@@ -54,59 +54,57 @@ void ServiceObject::bind() {
     m_.StartStatusCCapture.load()(1, cb);
 }
 
-bool ServiceObject::bind_port_driver() {
-    DriverLoader& loader = m_.ports().loader;
-    const std::string path = settings_.TargetPath + "\\PortDrawerSO.DLL";
+namespace {
+
+// Loads TargetPath + file and looks every name up, in order. On success the
+// library stays loaded for good; at the first missing name it is released.
+bool load_library(DriverLoader& loader, const std::string& target_path, const char* file, const char* const* names,
+                  int count, void** out) {
+    const std::string path = target_path + "\\" + file;
     // A path too long for the library-path field is refused, not truncated.
     if (path.size() > kTargetPathMax) return false;
     const DriverLoader::Library lib = loader.load(path);
     if (!lib) return false;
-    EntryPoints ep = ep_;
-    void* names[9];
-    const char* const lookup[9] = {"CVersion", "OpenCom",  "CloseCom", "PutCom",             "GetComStat",
-                                   "OpenLpt",  "CloseLpt", "PutLpt",   "StartStatusCCapture"};
-    for (int i = 0; i < 9; ++i) {
-        names[i] = loader.symbol(lib, lookup[i]);
-        if (!names[i]) {
+    for (int i = 0; i < count; ++i) {
+        out[i] = loader.symbol(lib, names[i]);
+        if (!out[i]) {
             loader.release(lib);
             return false;
         }
     }
-    ep.CVersion = reinterpret_cast<FnCVersion>(names[0]);
-    ep.OpenCom = reinterpret_cast<FnOpenCom>(names[1]);
-    ep.CloseCom = reinterpret_cast<FnCloseCom>(names[2]);
-    ep.PutCom = reinterpret_cast<FnPutCom>(names[3]);
-    ep.GetComStat = reinterpret_cast<FnGetComStat>(names[4]);
-    ep.OpenLpt = reinterpret_cast<FnOpenLpt>(names[5]);
-    ep.CloseLpt = reinterpret_cast<FnCloseLpt>(names[6]);
-    ep.PutLpt = reinterpret_cast<FnPutLpt>(names[7]);
-    m_.StartStatusCCapture.store(reinterpret_cast<FnStartStatusCapture>(names[8]));
-    ep_ = ep;
+    return true;
+}
+
+}  // namespace
+
+bool ServiceObject::bind_port_driver() {
+    static const char* const kNames[9] = {"CVersion", "OpenCom",  "CloseCom", "PutCom",             "GetComStat",
+                                          "OpenLpt",  "CloseLpt", "PutLpt",   "StartStatusCCapture"};
+    void* f[9];
+    if (!load_library(m_.ports().loader, settings_.TargetPath, "PortDrawerSO.DLL", kNames, 9, f)) return false;
+    ep_.CVersion = reinterpret_cast<FnCVersion>(f[0]);
+    ep_.OpenCom = reinterpret_cast<FnOpenCom>(f[1]);
+    ep_.CloseCom = reinterpret_cast<FnCloseCom>(f[2]);
+    ep_.PutCom = reinterpret_cast<FnPutCom>(f[3]);
+    ep_.GetComStat = reinterpret_cast<FnGetComStat>(f[4]);
+    ep_.OpenLpt = reinterpret_cast<FnOpenLpt>(f[5]);
+    ep_.CloseLpt = reinterpret_cast<FnCloseLpt>(f[6]);
+    ep_.PutLpt = reinterpret_cast<FnPutLpt>(f[7]);
+    m_.StartStatusCCapture.store(reinterpret_cast<FnStartStatusCapture>(f[8]));
     return true;
 }
 
 bool ServiceObject::bind_usb_driver() {
-    DriverLoader& loader = m_.ports().loader;
-    const std::string path = settings_.TargetPath + "\\USB730SO.DLL";
-    if (path.size() > kTargetPathMax) return false;
-    const DriverLoader::Library lib = loader.load(path);
-    if (!lib) return false;
-    void* names[6];
-    const char* const lookup[6] = {"UVersion",   "OpenUPort", "OpenUCashDrawer", "UCashDrawerStatus",
-                                   "CloseUPort", "StartStatusUCapture"};
-    for (int i = 0; i < 6; ++i) {
-        names[i] = loader.symbol(lib, lookup[i]);
-        if (!names[i]) {
-            loader.release(lib);
-            return false;
-        }
-    }
-    ep_.UVersion = reinterpret_cast<FnUVersion>(names[0]);
-    ep_.OpenUPort = reinterpret_cast<FnUnitCall>(names[1]);
-    ep_.OpenUCashDrawer = reinterpret_cast<FnUnitCall>(names[2]);
-    ep_.UCashDrawerStatus = reinterpret_cast<FnUnitCall>(names[3]);
-    ep_.CloseUPort = reinterpret_cast<FnUnitCall>(names[4]);
-    m_.StartStatusUCapture.store(reinterpret_cast<FnStartStatusCapture>(names[5]));
+    static const char* const kNames[6] = {"UVersion",   "OpenUPort", "OpenUCashDrawer", "UCashDrawerStatus",
+                                          "CloseUPort", "StartStatusUCapture"};
+    void* f[6];
+    if (!load_library(m_.ports().loader, settings_.TargetPath, "USB730SO.DLL", kNames, 6, f)) return false;
+    ep_.UVersion = reinterpret_cast<FnUVersion>(f[0]);
+    ep_.OpenUPort = reinterpret_cast<FnUnitCall>(f[1]);
+    ep_.OpenUCashDrawer = reinterpret_cast<FnUnitCall>(f[2]);
+    ep_.UCashDrawerStatus = reinterpret_cast<FnUnitCall>(f[3]);
+    ep_.CloseUPort = reinterpret_cast<FnUnitCall>(f[4]);
+    m_.StartStatusUCapture.store(reinterpret_cast<FnStartStatusCapture>(f[5]));
     return true;
 }
 
