@@ -2,6 +2,7 @@
 // which pty-com has mapped onto a pseudo-terminal; pty-com checks the bytes
 // and line settings that arrive. Exit 0 only when every export succeeded.
 #include <windows.h>
+#include <objbase.h>
 
 #include <cstdio>
 
@@ -29,6 +30,19 @@ int main(int argc, char** argv) {
     auto close = proc<CloseCom>(lib, "CloseCom");
     auto stat = proc<GetComStat>(lib, "GetComStat");
     if (!open || !put || !close || !stat) return 4;
+    using Unload = HRESULT(__stdcall*)();
+    using Register = HRESULT(__stdcall*)();
+    using GetClass = HRESULT(__stdcall*)(REFCLSID, REFIID, void**);
+    auto can_unload = proc<Unload>(lib, "DllCanUnloadNow");
+    auto reg = proc<Register>(lib, "DllRegisterServer");
+    auto get_class = proc<GetClass>(lib, "DllGetClassObject");
+    if (!can_unload || !reg || !get_class) return 4;
+    void* factory = reinterpret_cast<void*>(1);
+    if (reg() != S_OK || get_class(CLSID_NULL, IID_IUnknown, &factory) != CLASS_E_CLASSNOTAVAILABLE || factory) {
+        std::fprintf(stderr, "framework entry points misbehave\n");
+        return 12;
+    }
+    if (can_unload() != S_OK) return 13;  // nothing running yet
 
     zrn::DriverParamBlock b;
     std::memset(&b, 0, sizeof b);
@@ -46,6 +60,10 @@ int main(int argc, char** argv) {
         return 5;
     }
     if (b.PortHandle == 0 || b.PortHandle == -1) return 6;
+    if (can_unload() != S_FALSE) {
+        std::fprintf(stderr, "DllCanUnloadNow allows unloading while the poll thread runs\n");
+        return 14;
+    }
     const char fire[] = {7, 13, 10, 0};
     if (!put(&b, fire)) {
         std::fprintf(stderr, "PutCom failed\n");
