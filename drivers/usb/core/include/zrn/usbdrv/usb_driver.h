@@ -1,0 +1,89 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <cstdint>
+
+#include "zrn/platform/clock.h"
+#include "zrn/platform/registry.h"
+#include "zrn/platform/threads.h"
+#include "zrn/status_callback.h"
+#include "zrn/trace.h"
+#include "zrn/usbdrv/hid_port.h"
+
+namespace zrn::usbdrv {
+
+// The identifiers of the drawer interface hardware.
+constexpr std::uint16_t DrawerVendorId = 0x0B1D;
+constexpr std::uint16_t DrawerProductId = 0x0730;
+constexpr std::int32_t kVersion = 3359;
+
+struct UsbSettings {
+    std::int32_t ODVEnabled = 0;
+    std::int32_t RDKInterval = 0;
+    std::int32_t RDKDelay = 0;
+    std::int32_t DCSDelay = 0;
+    std::int32_t TraceEnabled = 0;
+};
+
+// Reads the five settings in order, stopping at the first one that cannot
+// be read, and applies their limits.
+UsbSettings read_usb_settings(platform::Registry& reg);
+
+struct UsbPorts {
+    HidPort& hid;
+    platform::Clock& clock;
+    platform::Threads& threads;
+    TraceLog& trace;
+};
+
+// The USB driver's module-wide state and its exports' behaviour.
+class UsbDriver {
+public:
+    UsbDriver(UsbPorts ports, const UsbSettings& settings);  // the library's load
+
+    std::int32_t OpenUPort(std::int32_t unit);
+    std::int32_t CloseUPort(std::int32_t unit);
+    std::int32_t UVersion() const { return kVersion; }
+    std::int32_t StartStatusUCapture(std::int32_t enable, StatusCaptureCallback callback);
+    std::int32_t OpenUCashDrawer(std::int32_t unit);
+    std::int32_t UCashDrawerStatus(std::int32_t unit);
+
+    bool thread_running() const { return running_.load(); }
+    bool device_open() const { return device_.load() != 0; }
+    std::int32_t current_state() const { return current_.load(); }
+    const UsbSettings& settings() const { return settings_; }
+
+private:
+    void status_thread();
+    void thread_ends(bool when, const char* line);
+    void set_ready(bool ready);
+    std::int32_t restart(const char* label);
+    void fire();
+    bool verify();
+    void trace(bool when, const char* format, ...)
+#if defined(__GNUC__)
+        __attribute__((format(printf, 3, 4)))
+#endif
+        ;
+    bool all() const { return settings_.TraceEnabled == 1; }
+    bool errors() const { return settings_.TraceEnabled > 0; }
+
+    UsbPorts ports_;
+    UsbSettings settings_;
+    std::atomic<HidPort::Device> device_{0};
+    std::atomic<bool> running_{false};
+    std::atomic<bool> reopened_{false};
+    std::atomic<bool> ready_{false};  // the thread waits on its events
+    std::mutex ready_mu_;
+    std::condition_variable ready_cv_;
+    std::atomic<std::int32_t> last_{2};
+    std::atomic<std::int32_t> current_{2};
+    std::atomic<std::int32_t> fire_pending_{0};
+    std::atomic<std::int32_t> fire_ack_{0};
+    std::atomic<std::int32_t> capture_{0};
+    std::atomic<StatusCaptureCallback> callback_{nullptr};
+};
+
+}  // namespace zrn::usbdrv

@@ -1,0 +1,286 @@
+#include "zrn/usbdrv/usb_driver.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "zrn/device_types.h"
+
+namespace zrn::usbdrv {
+
+namespace {
+constexpr std::uint8_t kIdleReport[3] = {0, 0, 0};
+constexpr std::uint8_t kOpeningReport[3] = {0, 1, 1};
+constexpr std::int32_t kStateOpen = 1;
+constexpr std::int32_t kStateClosed = 2;
+constexpr std::int32_t kStateIgnored = 3;
+
+std::int32_t clamp(std::int32_t v, std::int32_t lo, std::int32_t hi) { return v < lo ? lo : v > hi ? hi : v; }
+}  // namespace
+
+UsbSettings read_usb_settings(platform::Registry& reg) {
+    UsbSettings s;
+    platform::ScopedKey key(reg);
+    if (reg.open_key(platform::kHklm, kServiceSettingsKey, false, key.out()) != platform::kRegOk) return s;
+    std::int32_t* const fields[5] = {&s.ODVEnabled, &s.RDKInterval, &s.RDKDelay, &s.DCSDelay, &s.TraceEnabled};
+    const char* const names[5] = {"ODVEnabled", "RDKInterval", "RDKDelay", "DCSDelay", "TraceEnabled"};
+    for (int i = 0; i < 5; ++i) {
+        platform::RegData d;
+        if (reg.query_value(key.get(), names[i], 256, &d) != platform::kRegOk) break;  // this and the rest stay 0
+        std::uint32_t raw = 0;
+        for (std::size_t b = 0; b < 4 && b < d.bytes.size(); ++b) raw |= static_cast<std::uint32_t>(d.bytes[b]) << (8 * b);
+        *fields[i] = static_cast<std::int32_t>(raw);
+    }
+    s.RDKInterval = clamp(s.RDKInterval, 0, 9);
+    if (s.RDKDelay > 0) s.RDKDelay = clamp(s.RDKDelay, 100, 3000);
+    if (s.DCSDelay > 0) s.DCSDelay = clamp(s.DCSDelay, 200, 3000);
+    return s;
+}
+
+UsbDriver::UsbDriver(UsbPorts ports, const UsbSettings& settings) : ports_(ports), settings_(settings) {
+    trace(all(), "ZRNUSB730_Initialization");
+}
+
+void UsbDriver::trace(bool when, const char* format, ...) {
+    if (!when) return;
+    char line[TraceLog::kPendingSize];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    ports_.trace.message(line);
+}
+
+std::int32_t UsbDriver::OpenUPort(std::int32_t) {
+    trace(all(), "> OpenUPort_Init");
+    std::vector<std::string> paths;
+    if (!ports_.hid.list_interfaces(&paths)) return 0;
+    for (const std::string& path : paths) {
+        if (path.empty()) continue;
+        const HidPort::Device d = ports_.hid.open(path);
+        if (!d) continue;
+        std::uint16_t vendor = 0, product = 0;
+        if (!ports_.hid.attributes(d, &vendor, &product) || vendor != DrawerVendorId || product != DrawerProductId) {
+            ports_.hid.close(d);
+            continue;
+        }
+        ports_.hid.fetch_descriptor(d);
+        // A second open finds the device again: the earlier handle is closed
+        // rather than leaked.
+        const HidPort::Device earlier = device_.exchange(d);
+        if (earlier && earlier != d) ports_.hid.close(earlier);
+        if (!reopened_.load()) last_ = kStateClosed;
+        if (!running_.load()) {
+            // Marked here, not only by the thread, so that a second open
+            // during the thread's start does not start another one.
+            running_ = true;
+            if (!ports_.threads.start([this] { status_thread(); })) running_ = false;
+            ports_.clock.sleep_ms(1000);
+        }
+        trace(all(), "< OpenUPort_Term0");
+        return 1;
+    }
+    trace(errors(), "< OpenUPort_Term-1");
+    return 0;
+}
+
+std::int32_t UsbDriver::CloseUPort(std::int32_t) {
+    trace(all(), "> CloseUPort_Init");
+    const HidPort::Device d = device_.load();
+    if (!d) {
+        trace(errors(), "< CloseUPort_Term-1");
+        return -1;
+    }
+    ports_.hid.signal_stop();
+    ports_.clock.sleep_ms(250);
+    const std::int32_t result = ports_.hid.close(d) ? 1 : 0;
+    running_ = false;
+    device_ = 0;
+    last_ = 0;
+    trace(all(), "%s%d", "< CloseUPort_Term:", result);
+    return result;
+}
+
+std::int32_t UsbDriver::StartStatusUCapture(std::int32_t enable, StatusCaptureCallback callback) {
+    if (enable) {
+        if (callback) callback_ = callback;
+        capture_ = enable;
+    } else {
+        capture_ = 0;
+        callback_ = nullptr;
+    }
+    return 1;
+}
+
+void UsbDriver::set_ready(bool ready) {
+    std::lock_guard lock(ready_mu_);
+    ready_ = ready;
+    ready_cv_.notify_all();
+}
+
+void UsbDriver::thread_ends(bool when, const char* line) {
+    running_ = false;
+    set_ready(false);
+    trace(when, "%s", line);
+}
+
+void UsbDriver::status_thread() {
+    HidPort& hid = ports_.hid;
+    trace(all(), "> Status0Thread_Init");
+    if (!device_.load()) {
+        thread_ends(errors(), "< Status0Thread_Term-1");
+        return;
+    }
+    running_ = true;
+    ports_.clock.sleep_ms(1000);
+    hid.create_events();
+    if (!device_.load()) {
+        thread_ends(errors(), "< Status0Thread_Term-2");
+        return;
+    }
+    std::uint8_t buffer[3] = {0, 0, 0};
+    hid.start_read(device_.load(), buffer);
+    if (!device_.load()) {
+        thread_ends(errors(), "< Status0Thread_Term-3");
+        return;
+    }
+    hid.start_write(device_.load(), kIdleReport);
+    hid.reset_stop_and_write_request();
+    set_ready(true);
+    int failed_waits = 0;
+    for (;;) {
+        switch (hid.wait()) {
+            case HidPort::Wake::Read: {
+                failed_waits = 0;
+                const std::int32_t state = buffer[1];
+                trace(all(), "%s%d", ":: Status0Thread_DataRead:", state);
+                if (state != kStateIgnored) {
+                    if (fire_pending_.load()) {
+                        fire_pending_ = 0;
+                        fire_ack_ = state;
+                    }
+                    if (capture_.load() && state != last_.load()) {
+                        if (state == kStateClosed) {
+                            trace(all(), "%s%d", "< Status0Thread: Processing DCSDelay=", settings_.DCSDelay);
+                            if (settings_.DCSDelay > 0) ports_.clock.sleep_ms(static_cast<std::uint32_t>(settings_.DCSDelay));
+                        }
+                        current_ = state;
+                        const StatusCaptureCallback cb = callback_.load();
+                        if (cb) cb("CD730", state);
+                        trace(all(), "%s%d", "< Status0Thread: State=", current_.load());
+                    } else {
+                        current_ = state;
+                    }
+                }
+                last_ = current_.load();
+                if (!hid.start_read(device_.load(), buffer)) {
+                    thread_ends(errors(), "< Status0Thread_Term-4");
+                    return;
+                }
+                break;
+            }
+            case HidPort::Wake::WriteRequest:
+                failed_waits = 0;
+                fire_ack_ = 0;
+                fire_pending_ = 1;
+                trace(all(), ":: Status0Thread_DataWrite:011");
+                if (!hid.start_write(device_.load(), kOpeningReport)) {
+                    thread_ends(errors(), "< Status0Thread_Term-5");
+                    return;
+                }
+                break;
+            case HidPort::Wake::Stop:
+                thread_ends(all(), "< Status0Thread_Term0");
+                return;
+            case HidPort::Wake::Failed:
+                // Wait again; a failure that persists backs off instead of spinning.
+                if (++failed_waits > 3) ports_.clock.sleep_ms(failed_waits > 100 ? 100 : 10);
+                break;
+        }
+    }
+}
+
+std::int32_t UsbDriver::restart(const char* label) {
+    ports_.clock.sleep_ms(200);
+    CloseUPort(0);
+    ports_.clock.sleep_ms(200);
+    device_ = 0;
+    reopened_ = true;
+    if (OpenUPort(0) != 1) {
+        trace(errors(), "< %s_Term-1", label);
+        return -1;
+    }
+    ports_.clock.sleep_ms(5000);
+    {
+        // A fire signalled before the new thread has reset its events would
+        // be lost: go on only once it waits on them, or has ended.
+        std::unique_lock lock(ready_mu_);
+        ready_cv_.wait(lock, [&] { return ready_.load() || !running_.load(); });
+    }
+    if (!running_.load()) {
+        trace(errors(), "< %s_Term-2", label);
+        return -2;
+    }
+    return 0;
+}
+
+void UsbDriver::fire() {
+    // Cleared first: an acknowledgement of an earlier fire is never taken
+    // for this one.
+    fire_ack_ = 0;
+    ports_.hid.signal_write_request();
+}
+
+bool UsbDriver::verify() {
+    for (int i = 0; i < 6; ++i) {
+        if (fire_ack_.load() == kStateOpen) return true;
+        ports_.clock.sleep_ms(200);
+    }
+    return false;
+}
+
+std::int32_t UsbDriver::OpenUCashDrawer(std::int32_t) {
+    trace(all(), "> OpenUCashDrawer_Init");
+    if (!running_.load()) {
+        const std::int32_t r = restart("OpenUCashDrawer");
+        if (r < 0) return r;
+    }
+    ports_.clock.sleep_ms(500);
+    if (!device_.load()) {
+        trace(errors(), "< OpenUCashDrawer_Term-3");
+        return -3;
+    }
+    fire();
+    std::int32_t opened = verify() ? 1 : 0;
+    if (!opened && current_.load() != kStateOpen) {
+        for (std::int32_t attempt = 0; attempt < settings_.RDKInterval && !opened; ++attempt) {
+            if (settings_.RDKDelay <= 0) continue;
+            if (!device_.load()) {
+                trace(errors(), "< OpenUCashDrawer_Term-4");
+                return -4;
+            }
+            ports_.clock.sleep_ms(static_cast<std::uint32_t>(settings_.RDKDelay));
+            fire();
+            opened = verify() ? 1 : 0;
+        }
+    }
+    trace(all(), "%s%ld", "< OpenUCashDrawer_Term: ", static_cast<long>(opened));
+    return settings_.ODVEnabled == 1 ? opened : 1;
+}
+
+std::int32_t UsbDriver::UCashDrawerStatus(std::int32_t) {
+    trace(all(), "> UCashDrawerStatus_Init");
+    if (!running_.load()) {
+        const std::int32_t r = restart("UCashDrawerStatus");
+        if (r < 0) return r;
+    }
+    std::int32_t result;
+    const std::int32_t ack = fire_ack_.exchange(0);
+    if (ack > 0)
+        result = ack;
+    else
+        result = current_.load();
+    trace(all(), "%s%d", "< UCashDrawerStatus_Term: State=", result);
+    return result;
+}
+
+}  // namespace zrn::usbdrv

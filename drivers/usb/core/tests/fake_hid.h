@@ -1,0 +1,187 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "zrn/usbdrv/hid_port.h"
+
+namespace zrn::usbdrv::testing {
+
+// HID interfaces and one drawer's report stream. Everything handed to the
+// status thread (a report, a write request) returns only once the thread is
+// idle in its wait again, so tests see its effects deterministically.
+class FakeHid final : public HidPort {
+public:
+    struct Dev {
+        std::string path;
+        std::uint16_t vendor, product;
+        bool openable = true;
+    };
+
+    bool list_interfaces(std::vector<std::string>* paths) override {
+        std::lock_guard l(mu_);
+        if (list_fails) return false;
+        for (const auto& d : devices) paths->push_back(d.path);
+        return true;
+    }
+    Device open(const std::string& path) override {
+        std::lock_guard l(mu_);
+        for (std::size_t i = 0; i < devices.size(); ++i) {
+            if (devices[i].path == path && devices[i].openable && !(unplugged_ && i == drawer)) {
+                const Device h = next_++;
+                handles_[h] = i;
+                ++opens;
+                return h;
+            }
+        }
+        return 0;
+    }
+    bool attributes(Device d, std::uint16_t* v, std::uint16_t* p) override {
+        std::lock_guard l(mu_);
+        auto it = handles_.find(d);
+        if (it == handles_.end()) return false;
+        *v = devices[it->second].vendor;
+        *p = devices[it->second].product;
+        return true;
+    }
+    bool fetch_descriptor(Device) override {
+        ++descriptors;
+        return true;
+    }
+    bool close(Device d) override {
+        std::lock_guard l(mu_);
+        return handles_.erase(d) == 1;
+    }
+    int open_handles() {
+        std::lock_guard l(mu_);
+        return static_cast<int>(handles_.size());
+    }
+
+    void create_events() override {}
+    void reset_stop_and_write_request() override {
+        std::lock_guard l(mu_);
+        stop_ = write_request_ = false;
+    }
+    void signal_write_request() override {
+        std::unique_lock l(mu_);
+        write_request_ = true;
+        cv_.notify_all();
+        settle(l);
+    }
+    void signal_stop() override {
+        std::lock_guard l(mu_);
+        stop_ = true;
+        cv_.notify_all();
+    }
+    bool start_read(Device d, std::uint8_t* buffer) override {
+        std::lock_guard l(mu_);
+        if (unplugged_ || !handles_.count(d)) return false;
+        read_buffer_ = buffer;
+        read_pending_ = true;
+        return true;
+    }
+    bool start_write(Device d, const std::uint8_t* b) override {
+        bool opening = false;
+        {
+            std::lock_guard l(mu_);
+            if (unplugged_ || fail_writes || !handles_.count(d)) return false;
+            opening = b[1] == 1;
+            if (opening) {
+                ++opening_reports;
+                if (responds) reports_.push_back(respond_state);
+            } else {
+                ++idle_reports;
+            }
+        }
+        if (opening && on_opening_report) on_opening_report(opening_reports);
+        return true;
+    }
+    std::function<void(int)> on_opening_report;
+    std::function<bool()> thread_alive;  // the status thread still runs
+    Wake wait() override {
+        std::unique_lock l(mu_);
+        for (;;) {
+            if (read_pending_ && !reports_.empty()) {
+                read_buffer_[1] = reports_.front();
+                reports_.pop_front();
+                read_pending_ = false;
+                idle_ = false;
+                return Wake::Read;
+            }
+            if (read_pending_ && unplugged_) {  // the outstanding read fails
+                read_pending_ = false;
+                idle_ = false;
+                return Wake::Read;
+            }
+            if (write_request_) {
+                write_request_ = false;
+                idle_ = false;
+                return Wake::WriteRequest;
+            }
+            if (stop_) {
+                stop_ = false;
+                idle_ = false;
+                return Wake::Stop;
+            }
+            idle_ = true;
+            cv_.notify_all();
+            cv_.wait(l);
+        }
+    }
+
+    // The drawer reports a state; returns once the thread has served it.
+    void report(std::uint8_t state) {
+        std::unique_lock l(mu_);
+        reports_.push_back(state);
+        idle_ = false;
+        cv_.notify_all();
+        settle(l);
+    }
+    void unplug() {
+        std::unique_lock l(mu_);
+        unplugged_ = true;
+        idle_ = false;
+        cv_.notify_all();
+    }
+    void replug() {
+        std::lock_guard l(mu_);
+        unplugged_ = false;
+    }
+    // Waits until the status thread sits idle in its wait (bounded).
+    bool idle() {
+        std::unique_lock l(mu_);
+        return cv_.wait_for(l, std::chrono::seconds(5), [&] { return idle_; });
+    }
+
+    std::vector<Dev> devices;
+    std::size_t drawer = 0;  // which device unplug() removes
+    bool list_fails = false, responds = true, fail_writes = false;
+    std::uint8_t respond_state = 1;
+    int opens = 0, descriptors = 0, opening_reports = 0, idle_reports = 0;
+
+private:
+    void settle(std::unique_lock<std::mutex>& l) {
+        idle_ = false;
+        // Until the thread is idle again, or has ended (bounded either way).
+        for (int i = 0; i < 5000 && !idle_; ++i) {
+            cv_.wait_for(l, std::chrono::milliseconds(1), [&] { return idle_; });
+            if (thread_alive && !thread_alive()) return;
+        }
+    }
+    std::mutex mu_;
+    std::condition_variable cv_;
+    std::map<Device, std::size_t> handles_;
+    Device next_ = 0x700;
+    std::deque<std::uint8_t> reports_;
+    std::uint8_t* read_buffer_ = nullptr;
+    bool read_pending_ = false, write_request_ = false, stop_ = false, unplugged_ = false, idle_ = false;
+};
+
+}  // namespace zrn::usbdrv::testing
