@@ -1,0 +1,124 @@
+#include "win32_hid.h"
+
+#include <setupapi.h>
+
+extern "C" {
+#include <hidsdi.h>
+}
+
+#include <cstring>
+#include <vector>
+
+namespace zrn::usbdrv {
+
+namespace {
+HANDLE to_handle(HidPort::Device d) { return reinterpret_cast<HANDLE>(d); }
+}  // namespace
+
+Win32Hid::~Win32Hid() { close_events(); }
+
+bool Win32Hid::list_interfaces(std::vector<std::string>* paths) {
+    GUID hid_guid;
+    HidD_GetHidGuid(&hid_guid);
+    HDEVINFO info = SetupDiGetClassDevsA(&hid_guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (info == INVALID_HANDLE_VALUE) return false;
+    for (DWORD i = 0;; ++i) {
+        SP_DEVICE_INTERFACE_DATA data = {};
+        data.cbSize = sizeof data;
+        if (!SetupDiEnumDeviceInterfaces(info, nullptr, &hid_guid, i, &data)) break;
+        DWORD size = 0;
+        SetupDiGetDeviceInterfaceDetailA(info, &data, nullptr, 0, &size, nullptr);
+        std::string path;
+        if (size >= sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) {
+            std::vector<std::uint8_t> buffer(size);
+            auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer.data());
+            detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+            if (SetupDiGetDeviceInterfaceDetailA(info, &data, detail, size, nullptr, nullptr)) path = detail->DevicePath;
+        }
+        paths->push_back(path);  // empty: skipped by the caller
+    }
+    SetupDiDestroyDeviceInfoList(info);
+    return true;
+}
+
+HidPort::Device Win32Hid::open(const std::string& path) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    return h == INVALID_HANDLE_VALUE ? 0 : reinterpret_cast<Device>(h);
+}
+
+bool Win32Hid::attributes(Device d, std::uint16_t* vendor, std::uint16_t* product) {
+    HIDD_ATTRIBUTES a = {};
+    a.Size = sizeof a;
+    if (!HidD_GetAttributes(to_handle(d), &a)) return false;
+    *vendor = a.VendorID;
+    *product = a.ProductID;
+    return true;
+}
+
+bool Win32Hid::fetch_descriptor(Device d) {
+    PHIDP_PREPARSED_DATA data = nullptr;
+    if (!HidD_GetPreparsedData(to_handle(d), &data)) return false;
+    HidD_FreePreparsedData(data);  // not used further; released at once
+    return true;
+}
+
+bool Win32Hid::close(Device d) { return CloseHandle(to_handle(d)) != 0; }
+
+void Win32Hid::close_events() {
+    for (HANDLE* e : {&read_done_, &write_request_, &stop_, &write_done_}) {
+        if (*e) CloseHandle(*e);
+        *e = nullptr;
+    }
+}
+
+void Win32Hid::create_events() {
+    close_events();
+    // Self-resetting and initially signalled; the thread resets the two
+    // request events before it waits.
+    read_done_ = CreateEventA(nullptr, FALSE, TRUE, nullptr);
+    write_request_ = CreateEventA(nullptr, FALSE, TRUE, nullptr);
+    stop_ = CreateEventA(nullptr, FALSE, TRUE, nullptr);
+    write_done_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+}
+
+void Win32Hid::reset_stop_and_write_request() {
+    if (stop_) ResetEvent(stop_);
+    if (write_request_) ResetEvent(write_request_);
+}
+
+void Win32Hid::signal_write_request() {
+    if (write_request_) SetEvent(write_request_);
+}
+
+void Win32Hid::signal_stop() {
+    if (stop_) SetEvent(stop_);
+}
+
+bool Win32Hid::start_read(Device d, std::uint8_t* buffer3) {
+    std::memset(&read_ov_, 0, sizeof read_ov_);
+    read_ov_.hEvent = read_done_;
+    if (ReadFile(to_handle(d), buffer3, 3, nullptr, &read_ov_)) return true;
+    return GetLastError() == ERROR_IO_PENDING;
+}
+
+bool Win32Hid::start_write(Device d, const std::uint8_t* buffer3) {
+    std::memcpy(write_buffer_, buffer3, 3);
+    std::memset(&write_ov_, 0, sizeof write_ov_);
+    write_ov_.hEvent = write_done_;
+    if (WriteFile(to_handle(d), write_buffer_, 3, nullptr, &write_ov_)) return true;
+    return GetLastError() == ERROR_IO_PENDING;
+}
+
+HidPort::Wake Win32Hid::wait() {
+    HANDLE events[3] = {read_done_, write_request_, stop_};
+    // The lowest signalled index wins: read, then write request, then stop.
+    switch (WaitForMultipleObjects(3, events, FALSE, INFINITE)) {
+        case WAIT_OBJECT_0: return Wake::Read;
+        case WAIT_OBJECT_0 + 1: return Wake::WriteRequest;
+        case WAIT_OBJECT_0 + 2: return Wake::Stop;
+        default: return Wake::Failed;
+    }
+}
+
+}  // namespace zrn::usbdrv
