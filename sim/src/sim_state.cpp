@@ -24,6 +24,8 @@ void init_state(SimState* s) {
         p.xon = 0x11;
         p.xoff = 0x13;
     }
+    s->usb.present = 1;
+    s->usb.drawer_state = 2;
 }
 
 SimPort* SimSerialPorts::port_of(portdrv::PortHandle h) {

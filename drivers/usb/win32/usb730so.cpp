@@ -4,7 +4,12 @@
 
 #include <mutex>
 
+#if defined(ZRN_SIM_HID)
+#include "sim_hid.h"
+#include "sim_win32.h"
+#else
 #include "win32_hid.h"
+#endif
 #include "zrn/usbdrv/usb_driver.h"
 #include "zrn/win32/win32_platform.h"
 
@@ -16,7 +21,12 @@ namespace {
 zrn::usbdrv::UsbDriver& driver() {
     static zrn::usbdrv::UsbDriver* d = [] {
         auto* registry = new zrn::win32::Win32Registry;
-        auto* hid = new zrn::usbdrv::Win32Hid;
+#if defined(ZRN_SIM_HID)
+        // The simulated build: the drawer is the shared simulator block's.
+        zrn::usbdrv::HidPort* hid = new zrn::sim::SimHid(zrn::sim::shared_state(), zrn::sim::shared_lock());
+#else
+        zrn::usbdrv::HidPort* hid = new zrn::usbdrv::Win32Hid;
+#endif
         auto* clock = new zrn::win32::Win32Clock;
         auto* threads = new zrn::win32::Win32Threads;
         auto* files = new zrn::win32::Win32Files;

@@ -10,7 +10,7 @@ namespace zrn::sim {
 // in the same process and a separate program drive the same drawers.
 // Fixed layout: every process mapping it must agree.
 constexpr std::uint32_t kSimMagic = 0x5A524E53;  // "ZRNS"
-constexpr std::uint32_t kSimVersion = 1;
+constexpr std::uint32_t kSimVersion = 2;
 constexpr std::uint32_t kSimWrittenMax = 1024;
 
 struct SimPort {
@@ -23,16 +23,30 @@ struct SimPort {
     std::uint8_t written[kSimWrittenMax];    // the first kSimWrittenMax of them
 };
 
+// The USB drawer interface.
+struct SimUsb {
+    std::int32_t present;          // plugged in
+    std::int32_t drawer_state;     // 1 open, 2 closed
+    std::int32_t ignore_fires;     // nonzero: opening reports do not open the drawer
+    std::int32_t opening_reports;  // received so far
+    std::int32_t idle_reports;
+    std::int32_t opens;
+    std::uint32_t seq;             // bumped with every report the drawer sends
+};
+
 struct SimState {
     std::uint32_t magic;
     std::uint32_t version;
     SimPort com[4];
     SimPort lpt[2];
+    SimUsb usb;
 };
 
 // The shared block's name.
 inline constexpr const char* kSimMappingName = "ZRNDrawerSimState";
 inline constexpr const char* kSimMutexName = "ZRNDrawerSimLock";
+// Signalled whenever the USB drawer sends a report (state change, replug).
+inline constexpr const char* kSimUsbEventName = "ZRNDrawerSimUsbReport";
 
 // Fills a fresh block: drawers closed on CTS, nothing written.
 void init_state(SimState* s);

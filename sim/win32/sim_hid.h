@@ -1,0 +1,43 @@
+#pragma once
+
+#include <windows.h>
+
+#include "zrn/sim/sim_state.h"
+#include "zrn/usbdrv/hid_port.h"
+
+namespace zrn::sim {
+
+// The USB driver's HID layer over the simulated drawer of the shared block.
+// The drawer's reports wake the status thread through a named event, so a
+// separate program changing the block is seen at once.
+class SimHid final : public usbdrv::HidPort {
+public:
+    SimHid(SimState* state, SimLock& lock);
+    ~SimHid() override;
+    bool list_interfaces(std::vector<std::string>* paths) override;
+    Device open(const std::string& path) override;
+    bool attributes(Device d, std::uint16_t* vendor, std::uint16_t* product) override;
+    bool fetch_descriptor(Device d) override;
+    bool close(Device d) override;
+    void create_events() override;
+    void reset_stop_and_write_request() override;
+    void signal_write_request() override;
+    void signal_stop() override;
+    bool start_read(Device d, std::uint8_t* buffer3) override;
+    bool start_write(Device d, const std::uint8_t* buffer3) override;
+    Wake wait() override;
+
+private:
+    bool present();
+    SimState* s_;
+    SimLock& lock_;
+    HANDLE report_ = nullptr, write_request_ = nullptr, stop_ = nullptr;
+    std::uint8_t* read_buffer_ = nullptr;
+    bool read_pending_ = false;
+    std::uint32_t seen_seq_ = 0;
+};
+
+// Tells the drivers of every process that the USB drawer sent a report.
+void usb_report(SimState* state, SimLock& lock);
+
+}  // namespace zrn::sim

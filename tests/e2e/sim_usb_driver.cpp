@@ -1,0 +1,112 @@
+// The simulated USB730SO.DLL under Wine, its drawer driven through the
+// shared simulator block as drawersim would: reports reach the callback,
+// fires open the drawer (or not, when it ignores them), unplugging ends the
+// status thread and the next command's reopen fails, replugging recovers.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "proc.h"
+#include "sim_hid.h"
+#include "sim_win32.h"
+#include "zrn/callconv.h"
+#include "zrn/device_types.h"
+#include "zrn/platform/registry.h"
+#include "zrn/status_callback.h"
+#include "zrn/win32/win32_platform.h"
+
+namespace {
+
+using Unit = std::int32_t(ZRN_STDCALL*)(std::int32_t);
+using Capture = std::int32_t(ZRN_STDCALL*)(std::int32_t, zrn::StatusCaptureCallback);
+
+CRITICAL_SECTION g_lock;
+std::vector<int> g_reports;
+
+void ZRN_STDCALL on_report(const char* name, std::int32_t value) {
+    if (std::string(name) != "CD730") return;
+    EnterCriticalSection(&g_lock);
+    g_reports.push_back(value);
+    LeaveCriticalSection(&g_lock);
+}
+
+bool wait_reports(std::size_t n) {
+    for (int i = 0; i < 500; ++i) {
+        EnterCriticalSection(&g_lock);
+        const bool done = g_reports.size() >= n;
+        LeaveCriticalSection(&g_lock);
+        if (done) return true;
+        Sleep(10);
+    }
+    return false;
+}
+
+int failures = 0;
+void check(bool ok, const char* what) {
+    std::printf("%s %s\n", ok ? "ok  " : "FAIL", what);
+    failures += ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return 2;
+    InitializeCriticalSection(&g_lock);
+    zrn::sim::SimState* sim = zrn::sim::shared_state();
+    zrn::sim::SimLock& lock = zrn::sim::shared_lock();
+    if (!sim) return 3;
+    sim->usb.present = 1;
+    sim->usb.drawer_state = 2;
+    sim->usb.ignore_fires = 0;
+
+    zrn::win32::Win32Registry reg;
+    {
+        zrn::platform::ScopedKey key(reg);
+        reg.create_key(zrn::platform::kHklm, zrn::kServiceSettingsKey, "", key.out(), nullptr);
+        zrn::platform::set_dword(reg, key.get(), "ODVEnabled", 1);
+        for (const char* n : {"RDKInterval", "RDKDelay", "DCSDelay", "TraceEnabled"})
+            zrn::platform::set_dword(reg, key.get(), n, 0);
+    }
+
+    HMODULE lib = LoadLibraryA(argv[1]);
+    if (!lib) return 4;
+    auto open_port = proc<Unit>(lib, "OpenUPort");
+    auto close_port = proc<Unit>(lib, "CloseUPort");
+    auto fire = proc<Unit>(lib, "OpenUCashDrawer");
+    auto status = proc<Unit>(lib, "UCashDrawerStatus");
+    auto capture = proc<Capture>(lib, "StartStatusUCapture");
+    if (!open_port || !close_port || !fire || !status || !capture) return 5;
+    capture(1, on_report);
+
+    check(open_port(0) == 1, "OpenUPort finds the simulated drawer");
+    sim->usb.drawer_state = 1;
+    zrn::sim::usb_report(sim, lock);
+    check(wait_reports(1) && g_reports[0] == 1, "opening by hand is reported (the closed start is not)");
+    sim->usb.drawer_state = 2;
+    zrn::sim::usb_report(sim, lock);
+    check(wait_reports(2) && g_reports[1] == 2, "closing is reported");
+
+    check(fire(0) == 1, "OpenUCashDrawer sees the drawer open");
+    check(sim->usb.opening_reports == 1, "one opening report");
+    check(status(0) == 1, "the acknowledgement");
+    check(status(0) == 1, "then the current state");
+
+    sim->usb.ignore_fires = 1;
+    sim->usb.drawer_state = 2;
+    zrn::sim::usb_report(sim, lock);
+    wait_reports(4);
+    check(fire(0) == 0, "a drawer that ignores fires gives 0");
+
+    sim->usb.present = 0;
+    zrn::sim::usb_report(sim, lock);
+    Sleep(300);
+    check(fire(0) == -1, "unplugged: the restart's reopen fails");
+    sim->usb.present = 1;
+    sim->usb.ignore_fires = 0;
+    check(status(0) == 2, "replugged: the next command restarts the thread");
+    check(close_port(0) == 1, "CloseUPort");
+    std::printf("%d failed\n", failures);
+    return failures ? 1 : 0;
+}
