@@ -89,11 +89,15 @@ void TraceLog::message(std::string_view text) {
 }
 
 void TraceLog::messagef(const char* format, ...) {
-    std::lock_guard lock(mu_);
     va_list args;
     va_start(args, format);
-    std::vsnprintf(pending_, sizeof pending_, format, args);
+    vmessagef(format, args);
     va_end(args);
+}
+
+void TraceLog::vmessagef(const char* format, va_list args) {
+    std::lock_guard lock(mu_);
+    std::vsnprintf(pending_, sizeof pending_, format, args);
     TraceWrite(kTraceMessage);
 }
 

@@ -11,12 +11,10 @@ ServiceModule::ServiceModule(ModulePorts ports) : ports_(ports) {}
 
 void ServiceModule::trace(bool when, const char* format, ...) {
     if (!when) return;
-    char line[TraceLog::kPendingSize];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    ports_.trace.vmessagef(format, args);
     va_end(args);
-    ports_.trace.message(line);
 }
 
 // --- table of opened devices ---------------------------------------------

@@ -48,6 +48,7 @@ public:
         __attribute__((format(printf, 2, 3)))
 #endif
         ;
+    void vmessagef(const char* format, va_list args);
     void separator();
     void section_break();
 

@@ -114,10 +114,9 @@ void PortDriver::sweep() {
             std::uint32_t word = 0;
             if (!ports_.modem_status(h, &word)) word = 0;
             s.current = word;
-            if (capture_.load() && word != s.previous.load()) {
+            if (capture_.on() && word != s.previous.load()) {
                 const int value = filter(word, s.status.load(), s.handshaking.load());
-                const StatusCaptureCallback cb = callback_.load();
-                if (value >= 0 && cb) cb(status_name(smart, u).c_str(), value);
+                if (value >= 0) capture_.report(status_name(smart, u).c_str(), value);
             }
             s.previous = word;
             if (pause_point()) return;  // a new sweep from the first slot
@@ -289,19 +288,6 @@ std::uint8_t PortDriver::PutLpt(DriverParamBlock* b, const char* text) {
     std::size_t written = 0;
     if (n == 0) return 1;
     return ports_.write(b->PortHandle, text, n, &written) && written == n ? 1 : 0;
-}
-
-std::int32_t PortDriver::StartStatusCCapture(std::int32_t enable, StatusCaptureCallback callback) {
-    if (enable) {
-        // The callback before the switch: the poll thread never reports
-        // through a stale one.
-        if (callback) callback_ = callback;
-        capture_ = enable;
-    } else {
-        capture_ = 0;
-        callback_ = nullptr;
-    }
-    return 1;
 }
 
 }  // namespace zrn::portdrv

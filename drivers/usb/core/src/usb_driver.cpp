@@ -42,12 +42,10 @@ UsbDriver::UsbDriver(UsbPorts ports, const UsbSettings& settings) : ports_(ports
 
 void UsbDriver::trace(bool when, const char* format, ...) {
     if (!when) return;
-    char line[TraceLog::kPendingSize];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    ports_.trace.vmessagef(format, args);
     va_end(args);
-    ports_.trace.message(line);
 }
 
 std::int32_t UsbDriver::OpenUPort(std::int32_t) {
@@ -100,17 +98,6 @@ std::int32_t UsbDriver::CloseUPort(std::int32_t) {
     return result;
 }
 
-std::int32_t UsbDriver::StartStatusUCapture(std::int32_t enable, StatusCaptureCallback callback) {
-    if (enable) {
-        if (callback) callback_ = callback;
-        capture_ = enable;
-    } else {
-        capture_ = 0;
-        callback_ = nullptr;
-    }
-    return 1;
-}
-
 void UsbDriver::set_ready(bool ready) {
     std::lock_guard lock(ready_mu_);
     ready_ = ready;
@@ -158,14 +145,13 @@ void UsbDriver::status_thread() {
                         fire_pending_ = 0;
                         fire_ack_ = state;
                     }
-                    if (capture_.load() && state != last_.load()) {
+                    if (capture_.on() && state != last_.load()) {
                         if (state == kStateClosed) {
                             trace(all(), "%s%d", "< Status0Thread: Processing DCSDelay=", settings_.DCSDelay);
                             if (settings_.DCSDelay > 0) ports_.clock.sleep_ms(static_cast<std::uint32_t>(settings_.DCSDelay));
                         }
                         current_ = state;
-                        const StatusCaptureCallback cb = callback_.load();
-                        if (cb) cb("CD730", state);
+                        capture_.report("CD730", state);
                         trace(all(), "%s%d", "< Status0Thread: State=", current_.load());
                     } else {
                         current_ = state;

@@ -10,7 +10,7 @@
 #include "zrn/platform/clock.h"
 #include "zrn/platform/threads.h"
 #include "zrn/portdrv/serial_port.h"
-#include "zrn/status_callback.h"
+#include "zrn/status_capture.h"
 
 namespace zrn::portdrv {
 
@@ -40,7 +40,9 @@ public:
     std::uint8_t OpenLpt(DriverParamBlock* block, std::int32_t unit);
     std::uint8_t CloseLpt(DriverParamBlock* block);
     std::uint8_t PutLpt(DriverParamBlock* block, const char* text);
-    std::int32_t StartStatusCCapture(std::int32_t enable, StatusCaptureCallback callback);
+    std::int32_t StartStatusCCapture(std::int32_t enable, StatusCaptureCallback callback) {
+        return capture_.start(enable, callback);
+    }
     std::int32_t CVersion(std::int32_t) { return kVersion; }
 
     // One sweep of the poll thread over both families (tests drive it).
@@ -85,8 +87,7 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<bool> thread_entered_{false};
     std::mutex caller_mu_;  // one pausing caller at a time
-    std::atomic<std::int32_t> capture_{0};
-    std::atomic<StatusCaptureCallback> callback_{nullptr};
+    StatusCapture capture_;
     std::mutex idle_mu_;
     std::condition_variable idle_cv_;
 };

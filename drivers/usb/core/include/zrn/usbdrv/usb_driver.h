@@ -8,7 +8,7 @@
 #include "zrn/platform/clock.h"
 #include "zrn/platform/registry.h"
 #include "zrn/platform/threads.h"
-#include "zrn/status_callback.h"
+#include "zrn/status_capture.h"
 #include "zrn/trace.h"
 #include "zrn/usbdrv/hid_port.h"
 
@@ -46,7 +46,9 @@ public:
     std::int32_t OpenUPort(std::int32_t unit);
     std::int32_t CloseUPort(std::int32_t unit);
     std::int32_t UVersion() const { return kVersion; }
-    std::int32_t StartStatusUCapture(std::int32_t enable, StatusCaptureCallback callback);
+    std::int32_t StartStatusUCapture(std::int32_t enable, StatusCaptureCallback callback) {
+        return capture_.start(enable, callback);
+    }
     std::int32_t OpenUCashDrawer(std::int32_t unit);
     std::int32_t UCashDrawerStatus(std::int32_t unit);
 
@@ -82,8 +84,7 @@ private:
     std::atomic<std::int32_t> current_{2};
     std::atomic<std::int32_t> fire_pending_{0};
     std::atomic<std::int32_t> fire_ack_{0};
-    std::atomic<std::int32_t> capture_{0};
-    std::atomic<StatusCaptureCallback> callback_{nullptr};
+    StatusCapture capture_;
 };
 
 }  // namespace zrn::usbdrv
