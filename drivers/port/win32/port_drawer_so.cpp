@@ -10,7 +10,10 @@
 #include "win32_serial_ports.h"
 #endif
 #include "zrn/portdrv/port_driver.h"
+#include "zrn/guarded.h"
 #include "zrn/win32/win32_platform.h"
+
+using zrn::guarded;
 
 using zrn::DriverParamBlock;
 using zrn::StatusCaptureCallback;
@@ -33,14 +36,6 @@ zrn::portdrv::PortDriver& driver() {
     return *d;
 }
 
-template <typename F>
-auto guarded(F f, decltype(f()) on_error) noexcept -> decltype(f()) {
-    try {
-        return f();
-    } catch (...) {
-        return on_error;
-    }
-}
 
 }  // namespace
 

@@ -11,7 +11,10 @@
 #include "win32_hid.h"
 #endif
 #include "zrn/usbdrv/usb_driver.h"
+#include "zrn/guarded.h"
 #include "zrn/win32/win32_platform.h"
+
+using zrn::guarded;
 
 namespace {
 
@@ -37,14 +40,6 @@ zrn::usbdrv::UsbDriver& driver() {
     return *d;
 }
 
-template <typename F>
-std::int32_t guarded(F f, std::int32_t on_error) noexcept {
-    try {
-        return f();
-    } catch (...) {
-        return on_error;
-    }
-}
 
 }  // namespace
 
