@@ -78,9 +78,14 @@ int main(int argc, char** argv) {
     auto status = proc<Unit>(lib, "UCashDrawerStatus");
     auto capture = proc<Capture>(lib, "StartStatusUCapture");
     if (!open_port || !close_port || !fire || !status || !capture) return 5;
+    using Unload = HRESULT(__stdcall*)();
+    auto can_unload = proc<Unload>(lib, "DllCanUnloadNow");
+    if (!can_unload) return 5;
     capture(1, on_report);
 
+    check(can_unload() == S_OK, "nothing running yet: may unload");
     check(open_port(0) == 1, "OpenUPort finds the simulated drawer");
+    check(can_unload() == S_FALSE, "no unload while the status thread runs");
     sim->usb.drawer_state = 1;
     zrn::sim::usb_report(sim, lock);
     check(wait_reports(1) && g_reports[0] == 1, "opening by hand is reported (the closed start is not)");
@@ -107,6 +112,7 @@ int main(int argc, char** argv) {
     sim->usb.ignore_fires = 0;
     check(status(0) == 2, "replugged: the next command restarts the thread");
     check(close_port(0) == 1, "CloseUPort");
+    check(can_unload() == S_OK, "the thread stopped: may unload");
     std::printf("%d failed\n", failures);
     return failures ? 1 : 0;
 }
