@@ -24,39 +24,23 @@ using PutCom = std::uint8_t(ZRN_STDCALL*)(zrn::DriverParamBlock*, const char*);
 using CloseCom = std::uint8_t(ZRN_STDCALL*)(zrn::DriverParamBlock*);
 using Capture = std::int32_t(ZRN_STDCALL*)(std::int32_t, zrn::StatusCaptureCallback);
 
-CRITICAL_SECTION g_lock;
-std::vector<std::pair<std::string, int>> g_reports;
+Reports g_reports;
 
-void ZRN_STDCALL on_report(const char* name, std::int32_t value) {
-    EnterCriticalSection(&g_lock);
-    g_reports.emplace_back(name, value);
-    LeaveCriticalSection(&g_lock);
-}
+void ZRN_STDCALL on_report(const char* name, std::int32_t value) { g_reports.add(name, value); }
 
-// Waits (bounded, in real time) for a report; the driver polls every 20 ms.
+// The driver polls every 20 ms.
 bool wait_report(const std::string& name, int value) {
-    for (int i = 0; i < 500; ++i) {
-        EnterCriticalSection(&g_lock);
-        bool seen = false;
-        for (const auto& r : g_reports) seen |= r.first == name && r.second == value;
-        LeaveCriticalSection(&g_lock);
-        if (seen) return true;
-        Sleep(10);
-    }
-    return false;
-}
-
-int failures = 0;
-void check(bool ok, const char* what) {
-    std::printf("%s %s\n", ok ? "ok  " : "FAIL", what);
-    failures += ok ? 0 : 1;
+    return g_reports.wait([&](const auto& items) {
+        for (const auto& r : items)
+            if (r.first == name && r.second == value) return true;
+        return false;
+    });
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) return 2;
-    InitializeCriticalSection(&g_lock);
     zrn::sim::SimState* sim = zrn::sim::shared_state();
     if (!sim) return 3;
     sim->com[1].modem = 0x10;  // drawer on COM2 closed (CTS)
@@ -94,6 +78,6 @@ int main(int argc, char** argv) {
     check(open(&c, 1) == 0 && c.PortHandle == -1, "a port made to fail does not open");
     check(close(&b) == 1 && sim->com[1].open == 0, "CloseCom closes the simulated port");
     sim->com[2].fail_open = 0;
-    std::printf("%d failed\n", failures);
-    return failures ? 1 : 0;
+    std::printf("%d failed\n", failures());
+    return failures() ? 1 : 0;
 }

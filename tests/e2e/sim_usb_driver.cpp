@@ -22,38 +22,22 @@ namespace {
 using Unit = std::int32_t(ZRN_STDCALL*)(std::int32_t);
 using Capture = std::int32_t(ZRN_STDCALL*)(std::int32_t, zrn::StatusCaptureCallback);
 
-CRITICAL_SECTION g_lock;
-std::vector<int> g_reports;
+Reports g_reports;
 
 void ZRN_STDCALL on_report(const char* name, std::int32_t value) {
-    if (std::string(name) != "CD730") return;
-    EnterCriticalSection(&g_lock);
-    g_reports.push_back(value);
-    LeaveCriticalSection(&g_lock);
+    if (std::string(name) == "CD730") g_reports.add(name, value);
 }
 
 bool wait_reports(std::size_t n) {
-    for (int i = 0; i < 500; ++i) {
-        EnterCriticalSection(&g_lock);
-        const bool done = g_reports.size() >= n;
-        LeaveCriticalSection(&g_lock);
-        if (done) return true;
-        Sleep(10);
-    }
-    return false;
+    return g_reports.wait([&](const auto& items) { return items.size() >= n; });
 }
 
-int failures = 0;
-void check(bool ok, const char* what) {
-    std::printf("%s %s\n", ok ? "ok  " : "FAIL", what);
-    failures += ok ? 0 : 1;
-}
+int report(std::size_t i) { return g_reports.items().at(i).second; }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) return 2;
-    InitializeCriticalSection(&g_lock);
     zrn::sim::SimState* sim = zrn::sim::shared_state();
     zrn::sim::SimLock& lock = zrn::sim::shared_lock();
     if (!sim) return 3;
@@ -88,10 +72,10 @@ int main(int argc, char** argv) {
     check(can_unload() == S_FALSE, "no unload while the status thread runs");
     sim->usb.drawer_state = 1;
     zrn::sim::usb_report(sim, lock);
-    check(wait_reports(1) && g_reports[0] == 1, "opening by hand is reported (the closed start is not)");
+    check(wait_reports(1) && report(0) == 1, "opening by hand is reported (the closed start is not)");
     sim->usb.drawer_state = 2;
     zrn::sim::usb_report(sim, lock);
-    check(wait_reports(2) && g_reports[1] == 2, "closing is reported");
+    check(wait_reports(2) && report(1) == 2, "closing is reported");
 
     check(fire(0) == 1, "OpenUCashDrawer sees the drawer open");
     check(sim->usb.opening_reports == 1, "one opening report");
@@ -113,6 +97,6 @@ int main(int argc, char** argv) {
     check(status(0) == 2, "replugged: the next command restarts the thread");
     check(close_port(0) == 1, "CloseUPort");
     check(can_unload() == S_OK, "the thread stopped: may unload");
-    std::printf("%d failed\n", failures);
-    return failures ? 1 : 0;
+    std::printf("%d failed\n", failures());
+    return failures() ? 1 : 0;
 }
