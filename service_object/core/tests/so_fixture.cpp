@@ -1,5 +1,7 @@
 #include "so_fixture.h"
 
+#include "device_entries.h"
+
 #include <cstdio>
 
 #include "zrn/device_types.h"
@@ -180,53 +182,21 @@ SoTest::~SoTest() {
 }
 
 void SoTest::settings(const std::string& target_path, std::int32_t trace_enabled) {
-    platform::ScopedKey k(registry);
-    registry.create_key(platform::kHklm, kServiceSettingsKey, "", k.out(), nullptr);
-    platform::set_sz(registry, k.get(), "TargetPath", target_path);
-    platform::set_dword(registry, k.get(), "TraceEnabled", static_cast<std::uint32_t>(trace_enabled));
+    write_settings(registry, target_path, trace_enabled);
 }
 
 void SoTest::value(const std::string& key, const std::string& name, const std::string& text) {
-    platform::ScopedKey k(registry);
-    registry.create_key(platform::kHklm, std::string(kDeviceClassKey) + "\\" + key, "", k.out(), nullptr);
-    platform::set_sz(registry, k.get(), name, text);
+    write_value(registry, key, name, text);
 }
 
 void SoTest::value(const std::string& key, const std::string& name, std::uint32_t number) {
-    platform::ScopedKey k(registry);
-    registry.create_key(platform::kHklm, std::string(kDeviceClassKey) + "\\" + key, "", k.out(), nullptr);
-    platform::set_dword(registry, k.get(), name, number);
+    write_value(registry, key, name, number);
 }
 
-void SoTest::device(const std::string& key, std::int32_t id) {
-    value(key, "", std::string("ZRNOPOSCD.SO"));
-    value(key, "DeviceID", static_cast<std::uint32_t>(id));
-    value(key, "DeviceName", key);
-    value(key, "DeviceDesc", std::string(device_type_of(key) ? device_type_of(key)->default_desc : "desc"));
-    value(key, "Status", 0u);
-    if (id == 0 || id == 1) {
-        value(key, "Port", 1u);
-        value(key, "BaudRate", 5u);
-        value(key, "DataBitLen", 8u);
-        value(key, "StopBits", 1u);
-        value(key, "Parity", 0u);
-        value(key, "HandShaking", 0u);
-        value(key, "FirstOC", std::string(id == 0 ? "7" : "91"));
-    }
-    if (id == 1 || id == 2) {
-        value(key, "SecondOC", std::string("91"));
-        value(key, "DrawerNo", 1u);
-    }
-    if (id == 2) {
-        value(key, "Port", 1u);
-        value(key, "FirstOC", std::string("91"));
-    }
-}
+void SoTest::device(const std::string& key, std::int32_t id) { write_device(registry, key, id); }
 
 void SoTest::logical(const std::string& name, const std::string& target) {
-    platform::ScopedKey k(registry);
-    registry.create_key(platform::kHklm, kDeviceClassKey, "", k.out(), nullptr);
-    platform::set_sz(registry, k.get(), name, target);
+    write_logical(registry, name, target);
 }
 
 std::unique_ptr<ServiceObject> SoTest::create() { return std::make_unique<ServiceObject>(*p->module); }

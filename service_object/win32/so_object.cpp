@@ -1,0 +1,360 @@
+// The COM class ZRNOPOSCDImpl: the dual interface's thirteen methods
+// translated and forwarded to the core Service Object, IDispatch served from
+// the type library, an empty connection point container, aggregation.
+#include <windows.h>
+#include <ocidl.h>
+#include <olectl.h>
+#undef OpenService  // winsvc.h's, not ours
+
+#include <cwctype>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ZRNOPOSCD_h.h"
+#include "so_shell.h"
+#include "zrn/guarded.h"
+
+namespace zrn::so::shell {
+
+namespace {
+
+// --- type information, once per module ---------------------------------------
+
+struct TypeInfoCache {
+    std::mutex mu;
+    bool loaded = false;
+    ITypeInfo* info = nullptr;  // the interface part of the dual interface
+    std::vector<std::pair<std::wstring, DISPID>> names;
+};
+
+TypeInfoCache& type_cache() {
+    static TypeInfoCache* c = new TypeInfoCache;  // lives as long as the module
+    return *c;
+}
+
+std::wstring folded(const wchar_t* s) {
+    std::wstring out;
+    for (; s && *s; ++s) out.push_back(static_cast<wchar_t>(std::towlower(*s)));
+    return out;
+}
+
+ITypeLib* load_type_library() {
+    ITypeLib* lib = nullptr;
+    if (SUCCEEDED(LoadRegTypeLib(LIBID_ZRNOPOSCDLib, 1, 0, 0x409, &lib))) return lib;
+    // Not registered (created without DllRegisterServer): the copy embedded here.
+    wchar_t path[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(this_module(), path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return nullptr;
+    if (SUCCEEDED(LoadTypeLibEx(path, REGKIND_NONE, &lib))) return lib;
+    return nullptr;
+}
+
+void fill_cache(TypeInfoCache& c) {
+    ITypeLib* lib = load_type_library();
+    if (!lib) return;
+    ITypeInfo* info = nullptr;
+    const HRESULT hr = lib->GetTypeInfoOfGuid(IID_IZRNOPOSCDImpl, &info);
+    lib->Release();
+    if (FAILED(hr)) return;
+    // The type library hands out the dispatch view of a dual interface;
+    // Invoke works on the interface view, which lists only our own methods.
+    HREFTYPE ref = 0;
+    ITypeInfo* iface = nullptr;
+    if (SUCCEEDED(info->GetRefTypeOfImplType(-1, &ref)) && SUCCEEDED(info->GetRefTypeInfo(ref, &iface))) {
+        info->Release();
+        info = iface;
+    }
+    TYPEATTR* attr = nullptr;
+    if (SUCCEEDED(info->GetTypeAttr(&attr))) {
+        for (UINT i = 0; i < attr->cFuncs; ++i) {
+            FUNCDESC* fd = nullptr;
+            if (FAILED(info->GetFuncDesc(i, &fd))) continue;
+            BSTR name = nullptr;
+            UINT got = 0;
+            if (SUCCEEDED(info->GetNames(fd->memid, &name, 1, &got)) && got == 1) {
+                c.names.emplace_back(folded(name), fd->memid);
+                SysFreeString(name);
+            }
+            info->ReleaseFuncDesc(fd);
+        }
+        info->ReleaseTypeAttr(attr);
+    }
+    c.info = info;
+}
+
+// --- an enumerator over no connection points ------------------------------------
+
+class EmptyConnectionPoints final : public IEnumConnectionPoints {
+public:
+    EmptyConnectionPoints() { lock_module(); }
+    ~EmptyConnectionPoints() { unlock_module(); }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        if (!out) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IEnumConnectionPoints) {
+            *out = static_cast<IEnumConnectionPoints*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const LONG n = InterlockedDecrement(&refs_);
+        if (n == 0) delete this;
+        return static_cast<ULONG>(n);
+    }
+    HRESULT STDMETHODCALLTYPE Next(ULONG count, IConnectionPoint** out, ULONG* fetched) override {
+        if (fetched) *fetched = 0;
+        if (count > 0 && !out) return E_POINTER;
+        return count == 0 ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override { return count == 0 ? S_OK : S_FALSE; }
+    HRESULT STDMETHODCALLTYPE Reset() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumConnectionPoints** out) override {
+        if (!out) return E_POINTER;
+        *out = new (std::nothrow) EmptyConnectionPoints;
+        if (!*out) return E_OUTOFMEMORY;
+        (*out)->AddRef();
+        return S_OK;
+    }
+
+private:
+    LONG refs_ = 0;
+};
+
+// --- the object -------------------------------------------------------------------
+
+class CashDrawer final : public IZRNOPOSCDImpl, public IConnectionPointContainer {
+public:
+    explicit CashDrawer(IUnknown* outer)
+        : inner_(this), outer_(outer ? outer : &inner_), so_(service_module()) {
+        lock_module();
+        // From here the drivers may call the status callback for good.
+        if (so_.port_driver_bound() && so_.usb_driver_bound()) pin_module();
+    }
+    ~CashDrawer() { unlock_module(); }
+
+    IUnknown* inner() { return &inner_; }
+
+    // IUnknown, delegated to the controlling unknown.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        return outer_->QueryInterface(riid, out);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return outer_->AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return outer_->Release(); }
+
+    // IDispatch.
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (index != 0) return DISP_E_BADINDEX;
+        return interface_type_info(out);
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
+                                            DISPID* ids) override {
+        if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+        if (!names || !ids) return E_POINTER;
+        if (count == 1) {
+            if (member_dispid(names[0], ids)) return S_OK;
+            ids[0] = DISPID_UNKNOWN;
+            return DISP_E_UNKNOWNNAME;
+        }
+        // Names of parameters as well: only the type information knows them.
+        ITypeInfo* info = nullptr;
+        const HRESULT hr = interface_type_info(&info);
+        if (FAILED(hr)) return hr;
+        const HRESULT r = info->GetIDsOfNames(names, count, ids);
+        info->Release();
+        return r;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                     EXCEPINFO* excep, UINT* arg_err) override {
+        if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
+        ITypeInfo* info = nullptr;
+        const HRESULT hr = interface_type_info(&info);
+        if (FAILED(hr)) return hr;
+        DISPPARAMS none{nullptr, nullptr, 0, 0};
+        const HRESULT r = info->Invoke(static_cast<IZRNOPOSCDImpl*>(this), id, flags, params ? params : &none,
+                                       result, excep, arg_err);
+        info->Release();
+        return r;
+    }
+
+    // The service methods: every one answers S_OK; the OPOS outcome is in
+    // the out-value and the object's result pair. A null out-pointer is
+    // simply not written.
+    HRESULT STDMETHODCALLTYPE COFreezeEvents(VARIANT_BOOL, LONG*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE GetPropertyNumber(LONG index, LONG* number) override {
+        return call([&] { put(number, so_.GetPropertyNumber(index)); });
+    }
+    HRESULT STDMETHODCALLTYPE SetPropertyNumber(LONG index, LONG number) override {
+        return call([&] { so_.SetPropertyNumber(index, number); });
+    }
+    HRESULT STDMETHODCALLTYPE GetPropertyString(LONG index, BSTR* text) override {
+        return call([&] {
+            std::string value;
+            if (so_.GetPropertyString(index, &value) && text) *text = to_bstr(value);
+        });
+    }
+    HRESULT STDMETHODCALLTYPE SetPropertyString(LONG, BSTR) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OpenService(BSTR device_class, BSTR device_name, IDispatch* control,
+                                          LONG* rc) override {
+        return call([&] {
+            // Kept as the plain IDispatch pointer: borrowed, not counted.
+            put(rc, so_.OpenService(text(device_class), text(device_name), static_cast<ControlObject>(control)));
+        });
+    }
+    HRESULT STDMETHODCALLTYPE CheckHealth(LONG level, LONG* rc) override {
+        return call([&] { put(rc, so_.CheckHealth(level)); });
+    }
+    HRESULT STDMETHODCALLTYPE ClaimDevice(LONG timeout, LONG* rc) override {
+        return call([&] { put(rc, so_.ClaimDevice(timeout)); });
+    }
+    HRESULT STDMETHODCALLTYPE CloseService(LONG* rc) override {
+        return call([&] { put(rc, so_.CloseService()); });
+    }
+    HRESULT STDMETHODCALLTYPE DirectIO(LONG command, LONG* data, BSTR* string, LONG* rc) override {
+        return call([&] {
+            std::int32_t number = data ? *data : 0;
+            std::string command_text;
+            if (string) command_text = text(*string);
+            put(rc, so_.DirectIO(command, data ? &number : nullptr, string ? &command_text : nullptr));
+            if (data) *data = number;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE ReleaseDevice(LONG* rc) override {
+        return call([&] { put(rc, so_.ReleaseDevice()); });
+    }
+    HRESULT STDMETHODCALLTYPE OpenDrawer(LONG* rc) override {
+        return call([&] { put(rc, so_.OpenDrawer()); });
+    }
+    HRESULT STDMETHODCALLTYPE WaitForDrawerClose(LONG beep_timeout, LONG beep_frequency, LONG beep_duration,
+                                                 LONG beep_delay, LONG* rc) override {
+        return call([&] { put(rc, so_.WaitForDrawerClose(beep_timeout, beep_frequency, beep_duration, beep_delay)); });
+    }
+
+    // IConnectionPointContainer: events go through the Control Object's
+    // IDispatch, so there are no connection points.
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override {
+        if (!out) return E_POINTER;
+        *out = new (std::nothrow) EmptyConnectionPoints;
+        if (!*out) return E_OUTOFMEMORY;
+        (*out)->AddRef();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID, IConnectionPoint** out) override {
+        if (out) *out = nullptr;
+        return CONNECT_E_NOCONNECTION;
+    }
+
+private:
+    // The object's own identity and lifetime, never delegated.
+    class Inner final : public IUnknown {
+    public:
+        explicit Inner(CashDrawer* self) : self_(self) {}
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+            if (!out) return E_POINTER;
+            if (riid == IID_IUnknown) {
+                *out = static_cast<IUnknown*>(this);
+            } else if (riid == IID_IZRNOPOSCDImpl || riid == IID_IDispatch) {
+                *out = static_cast<IZRNOPOSCDImpl*>(self_);
+            } else if (riid == IID_IConnectionPointContainer) {
+                *out = static_cast<IConnectionPointContainer*>(self_);
+            } else {
+                *out = nullptr;
+                return E_NOINTERFACE;
+            }
+            static_cast<IUnknown*>(*out)->AddRef();
+            return S_OK;
+        }
+        ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+        ULONG STDMETHODCALLTYPE Release() override {
+            const LONG n = InterlockedDecrement(&refs_);
+            if (n == 0) delete self_;
+            return static_cast<ULONG>(n);
+        }
+
+    private:
+        CashDrawer* self_;
+        LONG refs_ = 0;
+    };
+
+    template <typename F>
+    static HRESULT call(F f) {
+        guarded(
+            [&] {
+                f();
+                return 0;
+            },
+            0);
+        return S_OK;
+    }
+    static void put(LONG* out, std::int32_t value) {
+        if (out) *out = value;
+    }
+    static std::string text(BSTR s) { return to_ansi(s, s ? static_cast<int>(SysStringLen(s)) : 0); }
+
+    Inner inner_;
+    IUnknown* outer_;
+    ServiceObject so_;
+};
+
+}  // namespace
+
+HRESULT interface_type_info(ITypeInfo** out) {
+    TypeInfoCache& c = type_cache();
+    std::lock_guard lock(c.mu);
+    if (!c.loaded) {
+        fill_cache(c);
+        c.loaded = true;
+    }
+    if (!c.info) return TYPE_E_CANTLOADLIBRARY;
+    c.info->AddRef();
+    *out = c.info;
+    return S_OK;
+}
+
+bool member_dispid(const wchar_t* name, DISPID* id) {
+    ITypeInfo* info = nullptr;
+    if (FAILED(interface_type_info(&info))) return false;
+    info->Release();  // the cache keeps its own reference
+    const std::wstring key = folded(name);
+    for (const auto& [n, d] : type_cache().names) {
+        if (n == key) {
+            *id = d;
+            return true;
+        }
+    }
+    return false;
+}
+
+HRESULT create_cash_drawer(IUnknown* outer, REFIID riid, void** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    // An aggregate may only ask for the inner unknown.
+    if (outer && riid != IID_IUnknown) return CLASS_E_NOAGGREGATION;
+    CashDrawer* obj = nullptr;
+    try {
+        obj = new CashDrawer(outer);
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+    IUnknown* inner = obj->inner();
+    inner->AddRef();
+    const HRESULT hr = inner->QueryInterface(riid, out);
+    inner->Release();  // destroys the object again when the query failed
+    return hr;
+}
+
+}  // namespace zrn::so::shell
