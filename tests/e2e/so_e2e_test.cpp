@@ -1,0 +1,438 @@
+// ZRNOPOSCD.dll end to end under Wine: created by its program identifier
+// through the real registration, driven through IDispatch by a Control
+// Object of the test's own, with the simulated drivers behind TargetPath,
+// the real registry, the real shared section and the day's trace file.
+#include <string>
+#include <vector>
+
+#include <ocidl.h>
+#include <olectl.h>
+#undef OpenService
+
+#include "ZRNOPOSCD_h.h"
+#include "so_env.h"
+
+using namespace zrn;
+using namespace zrn::e2e;
+using zrn::client::Event;
+using zrn::client::EventReceiver;
+using zrn::client::ServiceClient;
+
+namespace {
+
+constexpr std::uint32_t kCts = 0x10;
+
+std::string self_path() {
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return std::string(path, n);
+}
+
+// Runs this program again in a child mode and returns its exit code (-1
+// when it could not start or did not end in time).
+HANDLE spawn(const std::string& args) {
+    std::string cmd = "\"" + self_path() + "\" " + args;
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return nullptr;
+    CloseHandle(pi.hThread);
+    return pi.hProcess;
+}
+
+int finish(HANDLE process, DWORD timeout_ms = 30000) {
+    if (!process) return -1;
+    DWORD code = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(process, timeout_ms) != WAIT_OBJECT_0 || !GetExitCodeProcess(process, &code))
+        code = static_cast<DWORD>(-1);
+    CloseHandle(process);
+    return static_cast<int>(code);
+}
+
+int run_child(const std::string& args) { return finish(spawn(args)); }
+
+// Lets the report of the state found at enabling arrive, then forgets it.
+void settle(EventReceiver& co) {
+    co.wait_for([](auto& ev) { return !ev.empty(); }, 300);
+    co.clear();
+}
+
+class SoE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        settings(1);
+        write_devices();
+        reset_hardware();
+    }
+};
+
+// --- each interface model, the whole road ---------------------------------------
+
+TEST_F(SoE2E, SerialIIDrawerFiresAndReportsOpenThenClosed) {
+    EventReceiver co;
+    ServiceClient c;
+    ASSERT_TRUE(ready(c, &co, "CD926"));
+    EXPECT_EQ(c.get_number(PIDX_DrawerOpened), 0) << "CTS active: closed";
+
+    EXPECT_EQ(c.open_drawer(), 0);
+    EXPECT_EQ(written(hw()->com[0]), std::string("\x07\r\n")) << "FirstOC 7 plus CR LF";
+
+    // The enable may report the closed drawer it found first.
+    settle(co);
+    set_modem(1, 0);  // the drawer springs open: no line active
+    ASSERT_TRUE(co.wait_for([](auto& ev) { return has_status(ev, 1); }, 5000));
+    EXPECT_EQ(c.get_number(PIDX_DrawerOpened), 1);
+    set_modem(1, kCts);
+    ASSERT_TRUE(co.wait_for([](auto& ev) { return has_status(ev, 0); }, 5000));
+
+    const std::vector<Event> ev = co.events();
+    ASSERT_EQ(ev.size(), 2u);
+    EXPECT_EQ(ev[0].value, 1);
+    EXPECT_EQ(ev[1].value, 0);
+    EXPECT_NE(ev[0].thread, GetCurrentThreadId()) << "status events come from an event thread";
+    EXPECT_EQ(co.calls_with_bad_arguments(), 0);
+
+    c.set_number(PIDX_DeviceEnabled, 0);
+    EXPECT_EQ(c.result_code(), 0);
+    EXPECT_EQ(c.release(), 0);
+    EXPECT_EQ(c.close(), 0);
+    EXPECT_EQ(c.get_number(PIDX_Claimed), 0);
+}
+
+// Two smart-serial units share COM2; each unit reports under its own name.
+TEST_F(SoE2E, SmartSerialUnitsOnOneComPort) {
+    for (const char* name : {"CD347", "CD347-2"}) {
+        SCOPED_TRACE(name);
+        reset_hardware();
+        EventReceiver co;
+        ServiceClient c;
+        ASSERT_TRUE(ready(c, &co, name));
+        settle(co);
+        EXPECT_EQ(c.open_drawer(), 0);
+        EXPECT_EQ(written(hw()->com[1]), "[[") << "FirstOC and SecondOC 91, no line end";
+        EXPECT_EQ(written(hw()->com[0]), "") << "nothing on another port";
+        set_modem(2, 0);
+        EXPECT_TRUE(co.wait_for([](auto& ev) { return has_status(ev, 1); }, 5000));
+        set_modem(2, kCts);
+        EXPECT_TRUE(co.wait_for([](auto& ev) { return has_status(ev, 0); }, 5000));
+        c.set_number(PIDX_DeviceEnabled, 0);
+        EXPECT_EQ(c.release(), 0);
+        EXPECT_EQ(c.close(), 0);
+    }
+    EXPECT_NE(trace_text().find("OnStatusCapture=,CD347-2,1"), std::string::npos)
+        << "the second unit's reports carry its own status name";
+}
+
+TEST_F(SoE2E, ParallelDrawerFires) {
+    EventReceiver co;
+    ServiceClient c;
+    ASSERT_TRUE(ready(c, &co, "CD615"));
+    EXPECT_EQ(c.get_number(PIDX_DrawerOpened), 0) << "a parallel drawer reports no state";
+    EXPECT_EQ(c.open_drawer(), 0);
+    EXPECT_EQ(written(hw()->lpt[0]), "[[");
+    EXPECT_GE(hw()->lpt[0].opens, 2) << "reopened after the command";
+    c.set_number(PIDX_DeviceEnabled, 0);
+    EXPECT_EQ(c.release(), 0);
+    EXPECT_EQ(c.close(), 0);
+    EXPECT_TRUE(co.events().empty());
+}
+
+TEST_F(SoE2E, UsbDrawerFiresAndReportsOpenThenClosed) {
+    EventReceiver co;
+    ServiceClient c;
+    ASSERT_TRUE(ready(c, &co, "CD730"));
+    EXPECT_EQ(c.open_drawer(), 0);
+    EXPECT_EQ(hw()->usb.opening_reports, 1);
+    ASSERT_TRUE(co.wait_for([](auto& ev) { return has_status(ev, 1); }, 5000)) << "the fired drawer is open";
+    set_usb_drawer(2);
+    ASSERT_TRUE(co.wait_for([](auto& ev) { return has_status(ev, 0); }, 5000));
+    EXPECT_EQ(c.get_number(PIDX_DrawerOpened), 1) << "the driver hands back the fire's acknowledgement once";
+    EXPECT_EQ(c.get_number(PIDX_DrawerOpened), 0) << "then the current state";
+
+    {
+        std::lock_guard guard(sim::shared_lock());
+        hw()->usb.present = 0;
+    }
+    sim::usb_report(hw(), sim::shared_lock());
+    Sleep(300);  // the status thread ends on the failed read
+    EXPECT_EQ(c.open_drawer(), OPOS_E_NOHARDWARE) << "unplugged: the driver cannot reopen the interface";
+    {
+        std::lock_guard guard(sim::shared_lock());
+        hw()->usb.present = 1;
+    }
+    c.set_number(PIDX_DeviceEnabled, 0);
+    EXPECT_EQ(c.release(), 0);
+    EXPECT_EQ(c.close(), 0);
+}
+
+// --- events ----------------------------------------------------------------------
+
+TEST_F(SoE2E, FrozenEventsAreQueuedAndFlushedOnTheClearingThread) {
+    EventReceiver co;
+    ServiceClient c;
+    ASSERT_TRUE(ready(c, &co, "CD926"));
+    settle(co);
+    c.set_number(PIDX_FreezeEvents, 1);
+    EXPECT_EQ(c.get_number(PIDX_FreezeEvents), 1);
+
+    const std::size_t from = trace_text().size();
+    set_modem(1, 0);
+    ASSERT_TRUE(wait_trace(from, "< StatusUpdateEvent=1"));
+    set_modem(1, kCts);
+    ASSERT_TRUE(wait_trace(from, "< StatusUpdateEvent=0"));
+    Sleep(100);
+    EXPECT_TRUE(co.events().empty()) << "nothing delivered while frozen";
+
+    c.set_number(PIDX_FreezeEvents, 0);
+    const std::vector<Event> ev = co.events();
+    ASSERT_EQ(ev.size(), 2u) << "delivered from inside the call";
+    EXPECT_EQ(ev[0].value, 1);
+    EXPECT_EQ(ev[1].value, 0);
+    EXPECT_EQ(ev[0].thread, GetCurrentThreadId());
+    EXPECT_EQ(c.close(), 0);
+}
+
+TEST_F(SoE2E, DirectIOEventsAreNumberedAndDroppedForAnUnknownName) {
+    EventReceiver co;
+    ServiceClient c;
+    ASSERT_TRUE(ready(c, &co, "CD926"));
+    settle(co);
+    for (int i = 0; i < 3; ++i) {
+        std::int32_t data = 5;
+        std::wstring text = L"A";
+        EXPECT_EQ(c.direct_io(0, &data, &text), 0);
+    }
+    EXPECT_EQ(written(hw()->com[0]), "AAA");
+    std::vector<Event> ev = co.events();
+    ASSERT_EQ(ev.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(ev[i].kind, Event::DirectIO);
+        EXPECT_EQ(ev[i].value, i + 1);
+        EXPECT_EQ(ev[i].data, 0);
+        EXPECT_EQ(ev[i].text, "");
+        EXPECT_EQ(ev[i].thread, GetCurrentThreadId());
+    }
+    EXPECT_EQ(c.close(), 0);
+
+    EventReceiver deaf;
+    deaf.set_knows_direct_io(false);
+    ServiceClient d;
+    ASSERT_TRUE(ready(d, &deaf, "CD926"));
+    settle(deaf);
+    std::int32_t data = 0;
+    std::wstring text = L"B";
+    EXPECT_EQ(d.direct_io(0, &data, &text), 0);
+    EXPECT_TRUE(deaf.events().empty());
+    EXPECT_GT(deaf.lookups(), 0) << "the name was asked for";
+    EXPECT_EQ(d.close(), 0);
+}
+
+// --- names and failures ------------------------------------------------------------
+
+TEST_F(SoE2E, LogicalNameMissingDeviceAndMissingDriver) {
+    {
+        EventReceiver co;
+        ServiceClient c;
+        ASSERT_TRUE(ready(c, &co, "FrontDrawer"));
+        EXPECT_EQ(c.open_drawer(), 0);
+        EXPECT_EQ(written(hw()->com[0]), std::string("\x07\r\n")) << "the logical name reached CD926";
+        EXPECT_EQ(c.close(), 0);
+    }
+    {
+        EventReceiver co;
+        ServiceClient c;
+        EXPECT_EQ(open_device(c, &co, "CD999"), OPOS_E_NOEXIST);
+        EXPECT_EQ(c.result_code(), OPOS_E_FAILURE);
+    }
+    settings(1, sim_dir() + "\\absent");
+    {
+        EventReceiver co;
+        ServiceClient c;
+        EXPECT_EQ(open_device(c, &co, "CD926"), OPOS_E_NOSERVICE);
+        EXPECT_EQ(c.result_code(), OPOS_E_FAILURE);
+        EXPECT_EQ(c.result_code_extended(), OPOS_E_FAILURE);
+    }
+}
+
+// The methods a Control Object looks up, and the answers of the frame.
+TEST_F(SoE2E, DispatchFrameAnswersAsAControlObjectExpects) {
+    ServiceClient c;
+    ASSERT_TRUE(SUCCEEDED(c.create(L"ZRNOPOSCD.SO")));
+    ASSERT_TRUE(c.look_up_methods()) << "missing " << client::narrow(c.missing() ? c.missing() : L"");
+    EXPECT_EQ(c.result_code(), -1) << "creation's state before any open";
+    EXPECT_EQ(c.result_code_extended(), -1);
+
+    IDispatch* so = c.object();
+    LPOLESTR lower = const_cast<LPOLESTR>(L"opendrawer");
+    DISPID id = 0;
+    EXPECT_EQ(so->GetIDsOfNames(IID_NULL, &lower, 1, LOCALE_USER_DEFAULT, &id), S_OK);
+    EXPECT_EQ(id, 12);
+    LPOLESTR unknown = const_cast<LPOLESTR>(L"FireDrawer");
+    EXPECT_EQ(so->GetIDsOfNames(IID_NULL, &unknown, 1, LOCALE_USER_DEFAULT, &id), DISP_E_UNKNOWNNAME);
+    UINT count = 0;
+    EXPECT_EQ(so->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
+
+    IConnectionPointContainer* cpc = nullptr;
+    ASSERT_EQ(so->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&cpc)), S_OK);
+    IConnectionPoint* cp = reinterpret_cast<IConnectionPoint*>(&count);
+    EXPECT_EQ(cpc->FindConnectionPoint(IID_IDispatch, &cp), CONNECT_E_NOCONNECTION);
+    EXPECT_EQ(cp, nullptr);
+    IEnumConnectionPoints* en = nullptr;
+    ASSERT_EQ(cpc->EnumConnectionPoints(&en), S_OK);
+    IConnectionPoint* got = nullptr;
+    ULONG fetched = 7;
+    EXPECT_EQ(en->Next(1, &got, &fetched), S_FALSE);
+    EXPECT_EQ(fetched, 0u);
+    en->Release();
+    cpc->Release();
+
+    // A broken client's null out-pointers, through the vtable.
+    IZRNOPOSCDImpl* raw = nullptr;
+    ASSERT_EQ(so->QueryInterface(IID_IZRNOPOSCDImpl, reinterpret_cast<void**>(&raw)), S_OK);
+    EXPECT_EQ(raw->GetPropertyNumber(PIDX_ResultCode, nullptr), S_OK);
+    EXPECT_EQ(raw->GetPropertyString(PIDX_ServiceObjectDescription, nullptr), S_OK);
+    BSTR cls = SysAllocString(L"CashDrawer");
+    BSTR name = SysAllocString(L"CD999");
+    EXPECT_EQ(raw->OpenService(cls, name, nullptr, nullptr), S_OK);
+    // COFreezeEvents and SetPropertyString change nothing, not even the result.
+    LONG rc = 12345;
+    EXPECT_EQ(raw->COFreezeEvents(VARIANT_TRUE, &rc), S_OK);
+    EXPECT_EQ(rc, 12345);
+    EXPECT_EQ(raw->SetPropertyString(PIDX_DeviceName, name), S_OK);
+    EXPECT_EQ(c.result_code(), OPOS_E_FAILURE) << "the open ran, and nothing changed its result since";
+    EXPECT_EQ(raw->DirectIO(0, nullptr, nullptr, nullptr), S_OK);
+    EXPECT_EQ(raw->CloseService(nullptr), S_OK);
+    SysFreeString(cls);
+    SysFreeString(name);
+    raw->Release();
+}
+
+// --- claims across processes --------------------------------------------------------
+
+TEST_F(SoE2E, ClaimHeldByAnotherProcess) {
+    EventReceiver co;
+    ServiceClient c;
+    ASSERT_TRUE(ready(c, &co, "CD926"));
+    // The other process opens fine, is refused the claim and the enable.
+    EXPECT_EQ(run_child("--child-probe CD926"), OPOS_E_CLAIMED * 1000 + OPOS_E_CLAIMED);
+    c.set_number(PIDX_DeviceEnabled, 0);  // the port is exclusive too
+    EXPECT_EQ(c.release(), 0);
+    EXPECT_EQ(run_child("--child-probe CD926"), 0) << "claim and enable succeed after the release";
+    EXPECT_EQ(c.close(), 0);
+}
+
+TEST_F(SoE2E, SimultaneousClaimsNeverBothSucceed) {
+    constexpr int kChildren = 3;
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE(round);
+        HANDLE ready_sem = CreateSemaphoreA(nullptr, 0, kChildren, "ZRNTestRaceReady");
+        HANDLE tried_sem = CreateSemaphoreA(nullptr, 0, kChildren, "ZRNTestRaceTried");
+        HANDLE go = CreateEventA(nullptr, TRUE, FALSE, "ZRNTestRaceGo");
+        HANDLE done = CreateEventA(nullptr, TRUE, FALSE, "ZRNTestRaceDone");
+        HANDLE kids[kChildren];
+        for (HANDLE& k : kids) k = spawn("--child-race CD615");
+        for (int i = 0; i < kChildren; ++i) EXPECT_EQ(WaitForSingleObject(ready_sem, 30000), WAIT_OBJECT_0);
+        SetEvent(go);
+        for (int i = 0; i < kChildren; ++i) EXPECT_EQ(WaitForSingleObject(tried_sem, 30000), WAIT_OBJECT_0);
+        SetEvent(done);
+        int winners = 0, refused = 0;
+        for (HANDLE k : kids) {
+            const int code = finish(k);
+            winners += code == 0 ? 1 : 0;
+            refused += code == OPOS_E_CLAIMED ? 1 : 0;
+        }
+        EXPECT_EQ(winners, 1);
+        EXPECT_EQ(refused, kChildren - 1);
+        for (HANDLE h : {ready_sem, tried_sem, go, done}) CloseHandle(h);
+    }
+}
+
+// --- trace levels -----------------------------------------------------------------
+
+void open_and_close(const char* name) {
+    EventReceiver co;
+    ServiceClient c;
+    EXPECT_EQ(open_device(c, &co, name), 0);
+    EXPECT_EQ(c.close(), 0);
+}
+
+TEST_F(SoE2E, TraceEnabledLevelsInTheDailyFile) {
+    settings(0);
+    std::size_t from = trace_text().size();
+    open_and_close("CD926");
+    std::string t = trace_text().substr(from);
+    EXPECT_EQ(t.find("ZRNOPOS_"), std::string::npos) << t;
+    EXPECT_EQ(t.find("OpenService"), std::string::npos) << t;
+
+    settings(2);
+    from = trace_text().size();
+    open_and_close("CD926");
+    t = trace_text().substr(from);
+    EXPECT_NE(t.find("ZRNOPOS_Initialization"), std::string::npos) << t;
+    EXPECT_NE(t.find("ZRNOPOS_Termination"), std::string::npos) << t;
+    EXPECT_EQ(t.find("> OpenService"), std::string::npos) << t;
+    EXPECT_EQ(t.find("Loaded"), std::string::npos) << t;
+
+    settings(1);
+    from = trace_text().size();
+    open_and_close("CD926");
+    t = trace_text().substr(from);
+    for (const char* line : {"ZRNOPOS_Initialization", "ZRNOPOS_PortDrawerSO.DLL: Loaded",
+                             "ZRNOPOS_USB730SO.DLL: Loaded", "> OpenService=CD926", "< OpenService=0",
+                             "> CloseService", "< CloseService=0", "ZRNOPOS_Termination"})
+        EXPECT_NE(t.find(line), std::string::npos) << line << " in\n" << t;
+    EXPECT_LT(t.find("> OpenService=CD926"), t.find("< CloseService=0"));
+}
+
+// --- child modes ------------------------------------------------------------------
+
+// Opens the device, tries the claim and the enable; exit code
+// claim * 1000 + enable's ResultCode, or 1 when the open failed.
+int child_probe(const std::string& name) {
+    EventReceiver co;
+    ServiceClient c;
+    if (open_device(c, &co, name) != 0) return 1;
+    const std::int32_t claim = c.claim(0);
+    c.set_number(PIDX_DeviceEnabled, 1);
+    const std::int32_t enable = c.result_code();
+    c.close();
+    return claim * 1000 + enable;
+}
+
+// Opens, waits for the start signal, claims at the same moment as the other
+// children, holds the claim until all have tried; exit code: the claim's.
+int child_race(const std::string& name) {
+    HANDLE ready_sem = OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, "ZRNTestRaceReady");
+    HANDLE tried_sem = OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, "ZRNTestRaceTried");
+    HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, "ZRNTestRaceGo");
+    HANDLE done = OpenEventA(SYNCHRONIZE, FALSE, "ZRNTestRaceDone");
+    if (!ready_sem || !tried_sem || !go || !done) return 2;
+    EventReceiver co;
+    ServiceClient c;
+    if (open_device(c, &co, name) != 0) return 1;
+    ReleaseSemaphore(ready_sem, 1, nullptr);
+    WaitForSingleObject(go, 30000);
+    const std::int32_t claim = c.claim(0);
+    ReleaseSemaphore(tried_sem, 1, nullptr);
+    WaitForSingleObject(done, 30000);
+    c.close();
+    return claim;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3) {
+        const std::string mode = argv[1];
+        if (mode == "--child-probe" || mode == "--child-race") {
+            if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 3;
+            const int code = mode == "--child-probe" ? child_probe(argv[2]) : child_race(argv[2]);
+            CoUninitialize();
+            return code;
+        }
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new ComEnvironment);
+    return RUN_ALL_TESTS();
+}
