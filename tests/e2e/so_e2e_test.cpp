@@ -227,6 +227,46 @@ TEST_F(SoE2E, DirectIOEventsAreNumberedAndDroppedForAnUnknownName) {
     EXPECT_EQ(d.close(), 0);
 }
 
+// A Control Object that lets go of the Service Object while a status event
+// is still being delivered: the module stays until the event thread is done.
+TEST_F(SoE2E, ReleasedWhileAStatusEventIsInFlight) {
+    EventReceiver co;
+    HANDLE entered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE proceed = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    co.set_handler([&](const Event& e) {
+        if (e.kind != Event::StatusUpdate || e.value != 1) return;
+        SetEvent(entered);
+        WaitForSingleObject(proceed, 10000);  // blocked like a Control Object posting to its window
+    });
+    {
+        ServiceClient c;
+        ASSERT_TRUE(ready(c, &co, "CD926"));
+        settle(co);
+        set_modem(1, 0);
+        ASSERT_EQ(WaitForSingleObject(entered, 5000), WAIT_OBJECT_0);
+        EXPECT_EQ(c.close(), 0) << "no method waits for an event thread";
+    }  // the last reference goes here
+    HMODULE so = GetModuleHandleA("ZRNOPOSCD.dll");
+    ASSERT_NE(so, nullptr);
+    using CanUnload = HRESULT(__stdcall*)();
+    auto can_unload = reinterpret_cast<CanUnload>(GetProcAddress(so, "DllCanUnloadNow"));
+    ASSERT_NE(can_unload, nullptr);
+    EXPECT_EQ(can_unload(), S_FALSE) << "an event thread of the module still runs";
+    CoFreeUnusedLibrariesEx(0, 0);
+    SetEvent(proceed);
+    const ULONGLONG end = GetTickCount64() + 5000;
+    while (can_unload() != S_OK && GetTickCount64() < end) Sleep(10);
+    EXPECT_EQ(can_unload(), S_OK) << "the event thread ended";
+    CoFreeUnusedLibrariesEx(0, 0);
+    co.set_handler(nullptr);
+    // Still alive and usable afterwards.
+    ServiceClient again;
+    EXPECT_EQ(open_device(again, &co, "CD926"), 0);
+    EXPECT_EQ(again.close(), 0);
+    CloseHandle(entered);
+    CloseHandle(proceed);
+}
+
 // --- names and failures ------------------------------------------------------------
 
 TEST_F(SoE2E, LogicalNameMissingDeviceAndMissingDriver) {
