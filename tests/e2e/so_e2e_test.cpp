@@ -249,7 +249,7 @@ TEST_F(SoE2E, ReleasedWhileAStatusEventIsInFlight) {
     HMODULE so = GetModuleHandleA("ZRNOPOSCD.dll");
     ASSERT_NE(so, nullptr);
     using CanUnload = HRESULT(__stdcall*)();
-    auto can_unload = reinterpret_cast<CanUnload>(GetProcAddress(so, "DllCanUnloadNow"));
+    auto can_unload = reinterpret_cast<CanUnload>(reinterpret_cast<void*>(GetProcAddress(so, "DllCanUnloadNow")));
     ASSERT_NE(can_unload, nullptr);
     EXPECT_EQ(can_unload(), S_FALSE) << "an event thread of the module still runs";
     CoFreeUnusedLibrariesEx(0, 0);

@@ -197,8 +197,8 @@ TEST_F(Registration, ClassFactoryLocksAggregationAndResources) {
     ASSERT_NE(dll, nullptr);
     using GetClassObject = HRESULT(__stdcall*)(REFCLSID, REFIID, void**);
     using CanUnload = HRESULT(__stdcall*)();
-    auto get_class_object = reinterpret_cast<GetClassObject>(GetProcAddress(dll, "DllGetClassObject"));
-    auto can_unload = reinterpret_cast<CanUnload>(GetProcAddress(dll, "DllCanUnloadNow"));
+    auto get_class_object = reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
+    auto can_unload = reinterpret_cast<CanUnload>(reinterpret_cast<void*>(GetProcAddress(dll, "DllCanUnloadNow")));
     ASSERT_TRUE(get_class_object && can_unload);
 
     wchar_t text[64] = {};
