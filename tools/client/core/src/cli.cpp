@@ -1,0 +1,307 @@
+#include "zrn/cli/cli.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "zrn/device_types.h"
+#include "zrn/opos.h"
+#include "zrn/so/config.h"
+#include "zrn/text.h"
+
+namespace zrn::cli {
+
+namespace {
+
+struct VerbSpec {
+    const char* verb;
+    int text_args;                  // 1: a required text first
+    std::vector<std::int32_t> defaults;  // numeric arguments with their defaults
+    int required;                   // how many of them must be given
+    bool trailing_text;             // an optional text after the numbers
+};
+
+const std::vector<VerbSpec>& verbs() {
+    static const std::vector<VerbSpec> v = {
+        {"open", 1, {}, 0, false},
+        {"claim", 0, {1000}, 0, false},
+        {"enable", 0, {}, 0, false},
+        {"disable", 0, {}, 0, false},
+        {"fire", 0, {}, 0, false},
+        {"status", 0, {}, 0, false},
+        {"caps", 0, {}, 0, false},
+        {"wait", 0, {1000, 1000, 500, 1000}, 0, false},
+        {"health", 0, {1}, 0, false},
+        {"directio", 0, {0, 0}, 1, true},
+        {"watch", 0, {5000}, 0, false},
+        {"freeze", 0, {}, 0, false},
+        {"unfreeze", 0, {}, 0, false},
+        {"release", 0, {}, 0, false},
+        {"close", 0, {}, 0, false},
+        {"sleep", 0, {1000}, 1, false},
+    };
+    return v;
+}
+
+const VerbSpec* find_verb(const std::string& s) {
+    for (const auto& v : verbs())
+        if (s == v.verb) return &v;
+    return nullptr;
+}
+
+bool parse_number(const std::string& s, std::int32_t* out) {
+    if (s.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    const long long v = std::strtoll(s.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < INT32_MIN || v > INT32_MAX) return false;
+    *out = static_cast<std::int32_t>(v);
+    return true;
+}
+
+bool is_number(const std::string& s) {
+    std::int32_t v;
+    return parse_number(s, &v);
+}
+
+}  // namespace
+
+std::string usage() {
+    return "usage: zrncd [--json] [--keep-going] STEP...\n"
+           "       zrncd [--json] list\n"
+           "Drives a cash drawer through its OPOS Service Object, as a Control Object does.\n"
+           "Steps run in order; each prints its result code, its name and ResultCodeExtended.\n"
+           "  open NAME            OpenService by device key or logical name\n"
+           "  claim [TIMEOUT]      ClaimDevice (default 1000 ms)\n"
+           "  enable | disable     DeviceEnabled 1 or 0\n"
+           "  fire                 OpenDrawer\n"
+           "  status               DrawerOpened\n"
+           "  caps                 capabilities, descriptions and version\n"
+           "  wait [BEEPTIMEOUT FREQUENCY DURATION DELAY]\n"
+           "                       WaitForDrawerClose (default 1000 1000 500 1000)\n"
+           "  health [LEVEL]       CheckHealth (1 internal, 2 external, 3 interactive)\n"
+           "  directio CMD [DATA] [TEXT]  DirectIO\n"
+           "  watch [MS]           print events for MS milliseconds (default 5000)\n"
+           "  freeze | unfreeze    FreezeEvents 1 or 0\n"
+           "  release | close      ReleaseDevice, CloseService\n"
+           "  sleep MS             pause\n"
+           "Events (StatusUpdate, DirectIO) are printed with time stamps as they arrive.\n"
+           "Exit status: 0 when every step succeeded, 1 when a step failed, 2 for bad arguments.\n";
+}
+
+std::string parse(const std::vector<std::string>& args, Options* out) {
+    *out = Options{};
+    std::size_t i = 0;
+    for (; i < args.size() && args[i].rfind("--", 0) == 0; ++i) {
+        if (args[i] == "--json")
+            out->json = true;
+        else if (args[i] == "--keep-going")
+            out->keep_going = true;
+        else if (args[i] == "--help")
+            out->help = true;
+        else
+            return "unknown option '" + args[i] + "'";
+    }
+    if (out->help) return {};
+    if (i < args.size() && args[i] == "list") {
+        if (i + 1 != args.size()) return "'list' takes no further steps";
+        out->list = true;
+        return {};
+    }
+    if (i == args.size()) return "no steps given";
+    while (i < args.size()) {
+        const VerbSpec* spec = find_verb(args[i]);
+        if (!spec) return "unknown step '" + args[i] + "'";
+        Step step;
+        step.verb = spec->verb;
+        ++i;
+        if (spec->text_args) {
+            if (i >= args.size() || find_verb(args[i])) return "'" + step.verb + "' needs a device name";
+            step.text = args[i++];
+        }
+        step.numbers = spec->defaults;
+        std::size_t given = 0;
+        while (given < spec->defaults.size() && i < args.size() && is_number(args[i])) {
+            parse_number(args[i++], &step.numbers[given++]);
+        }
+        if (static_cast<int>(given) < spec->required) {
+            const std::string got = i < args.size() ? "'" + args[i] + "'" : "nothing";
+            return "'" + step.verb + "' needs a number, got " + got;
+        }
+        if (spec->trailing_text && i < args.size() && !find_verb(args[i])) step.text = args[i++];
+        out->steps.push_back(std::move(step));
+    }
+    return {};
+}
+
+const char* result_name(std::int32_t rc) {
+    switch (rc) {
+        case OPOS_SUCCESS: return "OPOS_SUCCESS";
+        case 101: return "OPOS_E_CLOSED";
+        case OPOS_E_CLAIMED: return "OPOS_E_CLAIMED";
+        case 103: return "OPOS_E_NOTCLAIMED";
+        case OPOS_E_NOSERVICE: return "OPOS_E_NOSERVICE";
+        case OPOS_E_DISABLED: return "OPOS_E_DISABLED";
+        case OPOS_E_ILLEGAL: return "OPOS_E_ILLEGAL";
+        case OPOS_E_NOHARDWARE: return "OPOS_E_NOHARDWARE";
+        case 108: return "OPOS_E_OFFLINE";
+        case OPOS_E_NOEXIST: return "OPOS_E_NOEXIST";
+        case 110: return "OPOS_E_EXISTS";
+        case OPOS_E_FAILURE: return "OPOS_E_FAILURE";
+        case 112: return "OPOS_E_TIMEOUT";
+        case 113: return "OPOS_E_BUSY";
+        case OPOS_E_EXTENDED: return "OPOS_E_EXTENDED";
+        default: return "OPOS_UNKNOWN";
+    }
+}
+
+std::string json_escape(std::string_view text) {
+    std::string out;
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20 || c >= 0x7F) {
+                    // ANSI bytes outside ASCII are not valid UTF-8 on their own.
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                    out += buf;
+                } else {
+                    out.push_back(ch);
+                }
+        }
+    }
+    return out;
+}
+
+void StepReport::add(const std::string& name, std::int64_t value) {
+    fields.emplace_back(name, std::to_string(value));
+    field_is_number.push_back(true);
+}
+
+void StepReport::add(const std::string& name, const std::string& value) {
+    fields.emplace_back(name, value);
+    field_is_number.push_back(false);
+}
+
+std::string format_step(const StepReport& r, bool json) {
+    if (json) {
+        std::string s = "{\"step\":\"" + json_escape(r.step) + "\"";
+        if (!r.device.empty()) s += ",\"device\":\"" + json_escape(r.device) + "\"";
+        s += ",\"ok\":" + std::string(r.ok ? "true" : "false");
+        s += ",\"rc\":" + std::to_string(r.rc) + ",\"rc_name\":\"" + result_name(r.rc) + "\"";
+        s += ",\"rce\":" + std::to_string(r.rce);
+        for (std::size_t i = 0; i < r.fields.size(); ++i) {
+            s += ",\"" + json_escape(r.fields[i].first) + "\":";
+            s += r.field_is_number[i] ? r.fields[i].second : "\"" + json_escape(r.fields[i].second) + "\"";
+        }
+        return s + "}";
+    }
+    std::string s = (r.ok ? "ok   " : "FAIL ") + r.step;
+    if (!r.device.empty()) s += " " + r.device;
+    s += ": " + std::to_string(r.rc) + " " + result_name(r.rc) + " (extended " + std::to_string(r.rce) + ")";
+    for (const auto& [name, value] : r.fields) s += "\n       " + name + " = " + value;
+    return s;
+}
+
+std::string format_event(const EventReport& e, bool json) {
+    if (json) {
+        std::string s = "{\"event\":\"" + json_escape(e.kind) + "\",\"time\":\"" + json_escape(e.time) + "\"";
+        if (e.kind == "StatusUpdate") {
+            s += ",\"status\":" + std::to_string(e.value);
+        } else {
+            s += ",\"number\":" + std::to_string(e.value) + ",\"data\":" + std::to_string(e.data) +
+                 ",\"text\":\"" + json_escape(e.text) + "\"";
+        }
+        return s + ",\"thread\":" + std::to_string(e.thread) + "}";
+    }
+    std::string s = "[" + e.time + "] event " + e.kind + " ";
+    if (e.kind == "StatusUpdate") {
+        s += std::to_string(e.value);
+        if (e.value == CASH_SUE_DRAWEROPEN) s += " (drawer open)";
+        if (e.value == CASH_SUE_DRAWERCLOSED) s += " (drawer closed)";
+    } else {
+        s += "number " + std::to_string(e.value) + ", data " + std::to_string(e.data) + ", text \"" + e.text + "\"";
+    }
+    return s;
+}
+
+void list_devices(platform::Registry& reg, std::vector<DeviceListing>* devices, std::vector<LogicalListing>* names) {
+    devices->clear();
+    names->clear();
+    platform::ScopedKey cls(reg);
+    if (reg.open_key(platform::kHklm, kDeviceClassKey, false, cls.out()) != platform::kRegOk) return;
+    std::string key;
+    for (std::uint32_t i = 0; reg.enum_key(cls.get(), i, &key) == platform::kRegOk; ++i) {
+        DeviceListing d;
+        d.key = key;
+        platform::ScopedKey k(reg);
+        if (reg.open_key(cls.get(), key, false, k.out()) == platform::kRegOk) {
+            platform::query_text(reg, k.get(), "", 256, &d.prog_id);
+            platform::query_text(reg, k.get(), "DeviceDesc", 256, &d.description);
+            std::string text;
+            if (platform::query_text(reg, k.get(), "DeviceID", 64, &text) == platform::kRegOk)
+                d.device_id = decimal_value(text);
+            text.clear();
+            if (platform::query_text(reg, k.get(), "Port", 64, &text) == platform::kRegOk)
+                d.port = decimal_value(text);
+        }
+        devices->push_back(std::move(d));
+    }
+    for (const auto& [name, target] : so::read_logical_names(reg)) names->push_back({name, target});
+}
+
+namespace {
+
+std::string port_text(const DeviceListing& d) {
+    switch (d.device_id) {
+        case kDeviceIdSerialII:
+        case kDeviceIdSmartSerial: return "COM" + std::to_string(d.port);
+        case kDeviceIdParallel: return "LPT" + std::to_string(d.port);
+        case kDeviceIdUsb: return "USB";
+        default: return "?";
+    }
+}
+
+}  // namespace
+
+std::string format_listing(const std::vector<DeviceListing>& devices, const std::vector<LogicalListing>& names,
+                           bool json) {
+    std::string s;
+    if (json) {
+        for (const auto& d : devices) {
+            s += "{\"device\":\"" + json_escape(d.key) + "\",\"prog_id\":\"" + json_escape(d.prog_id) +
+                 "\",\"device_id\":" + std::to_string(d.device_id) + ",\"port\":\"" + json_escape(port_text(d)) +
+                 "\",\"description\":\"" + json_escape(d.description) + "\"}\n";
+        }
+        for (const auto& n : names)
+            s += "{\"logical_name\":\"" + json_escape(n.name) + "\",\"device\":\"" + json_escape(n.target) + "\"}\n";
+        return s;
+    }
+    if (devices.empty()) s += "no cash drawer devices configured\n";
+    for (const auto& d : devices) {
+        s += d.key + "  " + port_text(d) + "  " + (d.prog_id.empty() ? "(no Service Object)" : d.prog_id) + "  " +
+             d.description + "\n";
+    }
+    for (const auto& n : names) s += "logical name " + n.name + " -> " + n.target + "\n";
+    return s;
+}
+
+Resolved resolve(platform::Registry& reg, const std::string& name) {
+    Resolved r;
+    r.key = so::translate_device_name(so::read_logical_names(reg), name);
+    platform::ScopedKey k(reg);
+    if (reg.open_key(platform::kHklm, std::string(kDeviceClassKey) + "\\" + r.key, false, k.out()) !=
+        platform::kRegOk)
+        return r;
+    r.found = true;
+    platform::query_text(reg, k.get(), "", 256, &r.prog_id);
+    return r;
+}
+
+}  // namespace zrn::cli
