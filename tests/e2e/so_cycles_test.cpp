@@ -70,6 +70,8 @@ TEST(SoCycles, AThousandLifetimesLeakNothing) {
     ASSERT_GT(threads, 0);
     for (int i = kWarmUp; i < kCycles; ++i) ASSERT_TRUE(cycle(co)) << "cycle " << i;
     Sleep(300);
+    std::printf("handles %d -> %d, threads %d -> %d over %d cycles\n", handles, handle_count(), threads,
+                thread_count(), kCycles - kWarmUp);
     EXPECT_LE(handle_count() - handles, 16) << "handles before " << handles;
     EXPECT_LE(thread_count() - threads, 4) << "threads before " << threads;
     EXPECT_EQ(co.references(), 0) << "the Control Object's pointer is borrowed, never kept";
