@@ -24,6 +24,13 @@ void init_state(SimState* s) {
         p.xon = 0x11;
         p.xoff = 0x13;
     }
+    for (auto& units : s->com_units) {
+        for (SimUnit& u : units) {
+            u.sense = kSimNoDrawer;
+            u.closed = 1;
+        }
+        units[0].sense = static_cast<std::int32_t>(portdrv::kMsCts);
+    }
     s->usb.present = 1;
     s->usb.drawer_state = 2;
 }

@@ -14,8 +14,12 @@ constexpr const char* kDrawerPath = "\\\\?\\hid#zrn_sim_drawer#1";
 void usb_report(SimState* state, SimLock& lock) {
     {
         std::lock_guard guard(lock);
-        ++state->usb.seq;
+        count_usb_report(state);
     }
+    signal_usb_report();
+}
+
+void signal_usb_report() {
     HANDLE e = CreateEventA(nullptr, FALSE, FALSE, kSimUsbEventName);
     if (e) {
         SetEvent(e);

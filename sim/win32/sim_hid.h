@@ -39,5 +39,8 @@ private:
 
 // Tells the drivers of every process that the USB drawer sent a report.
 void usb_report(SimState* state, SimLock& lock);
+// Only wakes the drivers' status threads, for a report already counted
+// (count_usb_report) under the caller's lock.
+void signal_usb_report();
 
 }  // namespace zrn::sim

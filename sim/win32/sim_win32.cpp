@@ -21,10 +21,13 @@ private:
     HANDLE mutex_;
 };
 
+bool g_held_elsewhere = false;
+
 SimState* map_state() {
     HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(SimState),
                                         kSimMappingName);
     if (!mapping) return nullptr;
+    g_held_elsewhere = GetLastError() == ERROR_ALREADY_EXISTS;
     auto* state = static_cast<SimState*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(SimState)));
     if (!state) return nullptr;
     // The mapping stays for the life of the process.
@@ -44,6 +47,11 @@ SimLock& shared_lock() {
 SimState* shared_state() {
     static SimState* state = map_state();
     return state;
+}
+
+bool shared_state_held_elsewhere() {
+    shared_state();
+    return g_held_elsewhere;
 }
 
 }  // namespace zrn::sim

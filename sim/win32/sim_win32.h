@@ -9,4 +9,9 @@ namespace zrn::sim {
 SimState* shared_state();
 SimLock& shared_lock();
 
+// Whether the block already existed when this process mapped it, that is,
+// another process held it. The block lives only while some process holds it,
+// so changes made by a process that created it vanish when it ends.
+bool shared_state_held_elsewhere();
+
 }  // namespace zrn::sim

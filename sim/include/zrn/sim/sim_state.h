@@ -12,6 +12,8 @@ namespace zrn::sim {
 constexpr std::uint32_t kSimMagic = 0x5A524E53;  // "ZRNS"
 constexpr std::uint32_t kSimVersion = 2;
 constexpr std::uint32_t kSimWrittenMax = 1024;
+constexpr int kSimUnits = 10;
+constexpr std::int32_t kSimNoDrawer = -1;
 
 struct SimPort {
     std::int32_t modem;       // modem-status word the drawer shows
@@ -34,12 +36,22 @@ struct SimUsb {
     std::uint32_t seq;             // bumped with every report the drawer sends
 };
 
+// A drawer on a unit of a COM port. Units of a smart-serial port share its
+// modem lines: a closed drawer shows its sense lines, an open one none.
+struct SimUnit {
+    std::int32_t sense;   // modem lines a closed drawer shows; kSimNoDrawer when none is attached
+    std::int32_t closed;  // nonzero: closed
+};
+
 struct SimState {
     std::uint32_t magic;
     std::uint32_t version;
     SimPort com[4];
     SimPort lpt[2];
     SimUsb usb;
+    // Appended, so that programs built before the units existed still find
+    // every other field where they expect it.
+    SimUnit com_units[4][kSimUnits];
 };
 
 // The shared block's name.
@@ -48,8 +60,13 @@ inline constexpr const char* kSimMutexName = "ZRNDrawerSimLock";
 // Signalled whenever the USB drawer sends a report (state change, replug).
 inline constexpr const char* kSimUsbEventName = "ZRNDrawerSimUsbReport";
 
-// Fills a fresh block: drawers closed on CTS, nothing written.
+// Fills a fresh block: unit 1 of every COM port closed on CTS, no drawer on
+// the other units, nothing written.
 void init_state(SimState* s);
+
+// The USB drawer sends a report: its counter moves on, which the simulated
+// driver's status thread reads as a new report. Call under the lock.
+inline void count_usb_report(SimState* s) { ++s->usb.seq; }
 
 // Guards the block across processes (a named mutex in the shell).
 class SimLock {
