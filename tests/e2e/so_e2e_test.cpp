@@ -146,8 +146,7 @@ TEST_F(SoE2E, UsbDrawerFiresAndReportsOpenThenClosed) {
     ASSERT_TRUE(co.wait_for([](auto& ev) { return has_status(ev, 1); }, 5000)) << "the fired drawer is open";
     set_usb_drawer(2);
     ASSERT_TRUE(co.wait_for([](auto& ev) { return has_status(ev, 0); }, 5000));
-    EXPECT_EQ(c.get_number(PIDX_DrawerOpened), 1) << "the driver hands back the fire's acknowledgement once";
-    EXPECT_EQ(c.get_number(PIDX_DrawerOpened), 0) << "then the current state";
+    EXPECT_EQ(c.get_number(PIDX_DrawerOpened), 0) << "closed since the fire: the acknowledgement is stale";
 
     {
         std::lock_guard guard(sim::shared_lock());

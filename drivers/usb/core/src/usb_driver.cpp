@@ -144,6 +144,10 @@ void UsbDriver::status_thread() {
                     if (fire_pending_.load()) {
                         fire_pending_ = 0;
                         fire_ack_ = state;
+                    } else if (fire_ack_.load() > 0 && state != fire_ack_.load()) {
+                        // The drawer has moved on since the fire: a query
+                        // must not report the open it has already left.
+                        fire_ack_ = 0;
                     }
                     if (capture_.on() && state != last_.load()) {
                         if (state == kStateClosed) {

@@ -155,11 +155,15 @@ TEST_F(UsbTest, FireVerifyAndRepeats) {
     EXPECT_EQ(d->UCashDrawerStatus(0), 1) << "the acknowledgement";
     hid.report(2);
     EXPECT_EQ(d->UCashDrawerStatus(0), 2) << "consumed once; then the current state";
+    EXPECT_EQ(d->OpenUCashDrawer(0), 1);
+    hid.report(2);  // pushed shut before anyone asked
+    EXPECT_EQ(d->UCashDrawerStatus(0), 2) << "a later report replaces the acknowledgement";
+    const int fired = hid.opening_reports;
 
     hid.responds = false;
     const std::uint64_t t0 = clock.now();
     EXPECT_EQ(d->OpenUCashDrawer(0), 0);
-    EXPECT_EQ(hid.opening_reports, 4) << "one fire and two repeats";
+    EXPECT_EQ(hid.opening_reports, fired + 3) << "one fire and two repeats";
     EXPECT_EQ(clock.now() - t0, 500u + 1200u + 2u * (1000u + 1200u));
     EXPECT_TRUE(traced("< OpenUCashDrawer_Term: 0"));
 
@@ -168,7 +172,7 @@ TEST_F(UsbTest, FireVerifyAndRepeats) {
     hid.report(1);  // the drawer is already open
     hid.responds = false;
     EXPECT_EQ(d->OpenUCashDrawer(0), 0);
-    EXPECT_EQ(hid.opening_reports, 5) << "no repeats for an open drawer";
+    EXPECT_EQ(hid.opening_reports, fired + 4) << "no repeats for an open drawer";
 }
 
 TEST_F(UsbTest, WithoutVerificationAlwaysSuccess) {
