@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "serial_block.h"
 #include "so_env.h"
 #include "zrn/callconv.h"
 #include "zrn/param_block.h"
@@ -68,17 +69,7 @@ public:
         blocks_.resize(static_cast<std::size_t>(count));
         for (int i = 0; i < count; ++i) {
             DriverParamBlock& b = blocks_[static_cast<std::size_t>(i)];
-            b = DriverParamBlock{};
-            const std::string name = "CD347-" + std::to_string(i + 2);
-            copy_field(b.Device.DeviceName, name);
-            b.Device.DeviceID = kDeviceIdSmartSerial;
-            b.Device.Port = 2;
-            b.Device.BaudRate = 5;
-            b.Device.DataBitLen = 8;
-            b.Device.StopBits = 1;
-            b.Device.Parity = 0;
-            b.Device.HandShaking = 0;
-            b.Device.Status = 0;
+            b = zrn::testing::port_block("CD347-" + std::to_string(i + 2), kDeviceIdSmartSerial, 2);
             if (open_) open_(&b, i + 1);
         }
     }

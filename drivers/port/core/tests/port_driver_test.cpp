@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "fake_serial_ports.h"
+#include "serial_block.h"
 #include "zrn/fakes/fake_clock.h"
 #include "zrn/fakes/fake_threads.h"
 #include "zrn/text.h"
@@ -17,17 +18,7 @@ std::vector<std::pair<std::string, int>> g_reports;
 void ZRN_STDCALL record(const char* name, std::int32_t value) { g_reports.emplace_back(name, value); }
 
 DriverParamBlock block(const std::string& name, std::int32_t id, std::int32_t port) {
-    DriverParamBlock b{};
-    copy_field(b.Device.DeviceName, name);
-    b.Device.DeviceID = id;
-    b.Device.Port = port;
-    b.Device.BaudRate = 5;
-    b.Device.DataBitLen = 8;
-    b.Device.StopBits = 1;
-    b.Device.Parity = 0;
-    b.Device.HandShaking = 0;
-    b.Device.Status = 0;
-    return b;
+    return zrn::testing::port_block(name, id, port);
 }
 
 class PortDriverTest : public ::testing::Test {
