@@ -26,9 +26,11 @@ class Win32DriverLoader final : public DriverLoader {
 public:
     Library load(const std::string& path) override {
         // No error box for a missing or broken library: OpenService reports it.
-        const UINT old = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+        // This thread only: the application's own error mode stays as it is.
+        DWORD old = 0;
+        const BOOL set = SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &old);
         HMODULE lib = LoadLibraryA(path.c_str());
-        SetErrorMode(old);
+        if (set) SetThreadErrorMode(old, nullptr);
         return reinterpret_cast<Library>(lib);
     }
     void* symbol(Library lib, const char* name) override {
@@ -104,7 +106,14 @@ private:
             // The shared section is machine-wide, so the lock is too; a
             // session-local name is the fallback where the global namespace
             // is closed to the process.
-            HANDLE h = CreateMutexA(nullptr, FALSE, "Global\\ZRNOPOSCDClaimLock");
+            // Open to every user: a process of another user must find the same
+            // lock, not fall back to one of its own.
+            SECURITY_DESCRIPTOR sd;
+            SECURITY_ATTRIBUTES sa{sizeof sa, &sd, FALSE};
+            const bool open_to_all = InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) &&
+                                     SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE);
+            HANDLE h = CreateMutexA(open_to_all ? &sa : nullptr, FALSE, "Global\\ZRNOPOSCDClaimLock");
+            if (!h) h = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, "Global\\ZRNOPOSCDClaimLock");
             if (!h) h = CreateMutexA(nullptr, FALSE, "ZRNOPOSCDClaimLock");
             return h;
         }();
@@ -119,19 +128,21 @@ class ModuleThreads final : public platform::Threads {
 public:
     bool start(std::function<void()> work) override {
         auto* heap = new (std::nothrow) std::function<void()>(std::move(work));
-        if (!heap) return false;
-        HMODULE self = nullptr;
-        if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&thread_entry),
-                                &self)) {
+        auto* start = new (std::nothrow) Start{heap, nullptr};
+        if (!heap || !start ||
+            !GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&thread_entry),
+                                &start->self)) {
             delete heap;
+            delete start;
             return false;
         }
         lock_module();
-        HANDLE h = CreateThread(nullptr, 0, thread_entry, new Start{heap, self}, 0, nullptr);
+        HANDLE h = CreateThread(nullptr, 0, thread_entry, start, 0, nullptr);
         if (!h) {
             unlock_module();
-            FreeLibrary(self);
+            FreeLibrary(start->self);
             delete heap;
+            delete start;
             return false;
         }
         CloseHandle(h);

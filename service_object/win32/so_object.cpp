@@ -27,7 +27,8 @@ namespace {
 struct TypeInfoCache {
     std::mutex mu;
     bool loaded = false;
-    ITypeInfo* info = nullptr;  // the interface part of the dual interface
+    ITypeInfo* dispatch = nullptr;  // the dispatch view, as GetTypeInfo hands it out
+    ITypeInfo* info = nullptr;      // the interface view, for Invoke and the names
     std::vector<std::pair<std::wstring, DISPID>> names;
 };
 
@@ -64,9 +65,11 @@ void fill_cache(TypeInfoCache& c) {
     // Invoke works on the interface view, which lists only our own methods.
     HREFTYPE ref = 0;
     ITypeInfo* iface = nullptr;
+    c.dispatch = info;
     if (SUCCEEDED(info->GetRefTypeOfImplType(-1, &ref)) && SUCCEEDED(info->GetRefTypeInfo(ref, &iface))) {
-        info->Release();
         info = iface;
+    } else {
+        info->AddRef();  // one view serves both
     }
     TYPEATTR* attr = nullptr;
     if (SUCCEEDED(info->GetTypeAttr(&attr))) {
@@ -132,13 +135,10 @@ private:
 
 class CashDrawer final : public IZRNOPOSCDImpl, public IConnectionPointContainer {
 public:
-    explicit CashDrawer(IUnknown* outer)
-        : inner_(this), outer_(outer ? outer : &inner_), so_(service_module()) {
-        lock_module();
+    explicit CashDrawer(IUnknown* outer) : inner_(this), outer_(outer ? outer : &inner_), so_(service_module()) {
         // From here the drivers may call the status callback for good.
         if (so_.port_driver_bound() && so_.usb_driver_bound()) pin_module();
     }
-    ~CashDrawer() { unlock_module(); }
 
     IUnknown* inner() { return &inner_; }
 
@@ -159,13 +159,17 @@ public:
         if (!out) return E_POINTER;
         *out = nullptr;
         if (index != 0) return DISP_E_BADINDEX;
-        return interface_type_info(out);
+        return dispatch_type_info(out);
     }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
                                             DISPID* ids) override {
         if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
         if (!names || !ids) return E_POINTER;
         if (count == 1) {
+            ITypeInfo* loaded = nullptr;
+            const HRESULT hr = interface_type_info(&loaded);
+            if (FAILED(hr)) return hr;
+            loaded->Release();
             if (member_dispid(names[0], ids)) return S_OK;
             ids[0] = DISPID_UNKNOWN;
             return DISP_E_UNKNOWNNAME;
@@ -305,6 +309,12 @@ private:
     }
     static std::string text(BSTR s) { return to_ansi(s, s ? static_cast<int>(SysStringLen(s)) : 0); }
 
+    // Declared first, so released last: the module stays locked until the
+    // core object's teardown (claim removal, trace line) has run.
+    struct ModuleLock {
+        ModuleLock() { lock_module(); }
+        ~ModuleLock() { unlock_module(); }
+    } module_lock_;
     Inner inner_;
     IUnknown* outer_;
     ServiceObject so_;
@@ -312,18 +322,27 @@ private:
 
 }  // namespace
 
-HRESULT interface_type_info(ITypeInfo** out) {
+namespace {
+
+HRESULT cached_type_info(bool dispatch_view, ITypeInfo** out) {
     TypeInfoCache& c = type_cache();
     std::lock_guard lock(c.mu);
+    // A failed load is tried again on the next call rather than kept.
     if (!c.loaded) {
         fill_cache(c);
-        c.loaded = true;
+        c.loaded = c.info != nullptr;
     }
-    if (!c.info) return TYPE_E_CANTLOADLIBRARY;
-    c.info->AddRef();
-    *out = c.info;
+    ITypeInfo* info = dispatch_view ? c.dispatch : c.info;
+    if (!info) return TYPE_E_CANTLOADLIBRARY;
+    info->AddRef();
+    *out = info;
     return S_OK;
 }
+
+}  // namespace
+
+HRESULT interface_type_info(ITypeInfo** out) { return cached_type_info(false, out); }
+HRESULT dispatch_type_info(ITypeInfo** out) { return cached_type_info(true, out); }
 
 bool member_dispid(const wchar_t* name, DISPID* id) {
     ITypeInfo* info = nullptr;

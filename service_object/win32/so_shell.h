@@ -31,6 +31,8 @@ void pin_module();
 // The dual interface's type information, loaded once from the registered type
 // library (or from the module itself when it is not registered).
 HRESULT interface_type_info(ITypeInfo** out);
+// Its dispatch view, as IDispatch::GetTypeInfo hands it out.
+HRESULT dispatch_type_info(ITypeInfo** out);
 // DISPID of one member name, without regard to case, from the names cache.
 bool member_dispid(const wchar_t* name, DISPID* id);
 

@@ -2,7 +2,9 @@
 // through the real registration, driven through IDispatch by a Control
 // Object of the test's own, with the simulated drivers behind TargetPath,
 // the real registry, the real shared section and the day's trace file.
+#include <atomic>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <ocidl.h>
@@ -266,6 +268,14 @@ TEST_F(SoE2E, ReleasedWhileAStatusEventIsInFlight) {
     CloseHandle(proceed);
 }
 
+// Without drivers nothing pins the module, so COM unloads it whenever it is
+// unused: objects created and destroyed meanwhile must never run on code
+// that is gone. Run in a fresh process, where no earlier binding pinned it.
+TEST_F(SoE2E, UnloadedWhileObjectsComeAndGo) {
+    settings(1, sim_dir() + "\\absent");
+    EXPECT_EQ(run_child("--child-unload CD926"), 0);
+}
+
 // --- names and failures ------------------------------------------------------------
 
 TEST_F(SoE2E, LogicalNameMissingDeviceAndMissingDriver) {
@@ -459,14 +469,50 @@ int child_race(const std::string& name) {
     return claim;
 }
 
+// Creates and destroys objects while another thread keeps freeing unused
+// libraries; exit 0 when all went well and the module was unloaded at the end.
+int child_unload(const std::string& name) {
+    std::atomic<bool> stop{false};
+    std::atomic<int> frees{0};
+    HANDLE freer = CreateThread(
+        nullptr, 0,
+        [](void* arg) -> DWORD {
+            auto* p = static_cast<std::pair<std::atomic<bool>*, std::atomic<int>*>*>(arg);
+            if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 1;
+            while (!p->first->load()) {
+                CoFreeUnusedLibrariesEx(0, 0);
+                ++*p->second;
+                Sleep(0);
+            }
+            CoUninitialize();
+            return 0;
+        },
+        new std::pair<std::atomic<bool>*, std::atomic<int>*>(&stop, &frees), 0, nullptr);
+    if (!freer) return 2;
+    int wrong = 0;
+    for (int i = 0; i < 200; ++i) {
+        EventReceiver co;
+        ServiceClient c;
+        wrong += open_device(c, &co, name) == OPOS_E_NOSERVICE ? 0 : 1;
+    }
+    stop = true;
+    WaitForSingleObject(freer, 10000);
+    CloseHandle(freer);
+    if (wrong) return 3;
+    CoFreeUnusedLibrariesEx(0, 0);
+    return GetModuleHandleA("ZRNOPOSCD.dll") ? 4 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc == 3) {
         const std::string mode = argv[1];
-        if (mode == "--child-probe" || mode == "--child-race") {
+        if (mode == "--child-probe" || mode == "--child-race" || mode == "--child-unload") {
             if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 3;
-            const int code = mode == "--child-probe" ? child_probe(argv[2]) : child_race(argv[2]);
+            const int code = mode == "--child-probe"  ? child_probe(argv[2])
+                             : mode == "--child-race" ? child_race(argv[2])
+                                                      : child_unload(argv[2]);
             CoUninitialize();
             return code;
         }

@@ -50,7 +50,14 @@ public:
         });
     }
     ~Runner() {
-        so_.reset();
+        let_go();
+        // Event threads of the Service Object may still be delivering to this
+        // object's IDispatch; they hold a module lock while they run.
+        using CanUnload = HRESULT(__stdcall*)();
+        if (HMODULE so = GetModuleHandleA("ZRNOPOSCD.dll")) {
+            auto can_unload = reinterpret_cast<CanUnload>(reinterpret_cast<void*>(GetProcAddress(so, "DllCanUnloadNow")));
+            for (int i = 0; can_unload && can_unload() != S_OK && i < 500; ++i) Sleep(10);
+        }
         co_.set_handler(nullptr);
     }
 
@@ -80,9 +87,16 @@ private:
         r->add("error", std::string("no device is open"));
     }
 
-    void open(const std::string& name, cli::StepReport* r) {
+    // Closes an open device, as a Control Object does before it lets go, so
+    // the Service Object stops using this client's IDispatch.
+    void let_go() {
+        if (!device_.empty() && so_.object()) so_.close();
         so_.reset();
         device_.clear();
+    }
+
+    void open(const std::string& name, cli::StepReport* r) {
+        let_go();
         r->device = name;
         const cli::Resolved found = cli::resolve(registry_, name);
         if (!found.found) {
@@ -168,8 +182,8 @@ private:
             result(r, so_.release());
         } else if (step.verb == "close") {
             result(r, so_.close());
-            so_.reset();
             device_.clear();
+            so_.reset();
         }
     }
 
@@ -184,16 +198,25 @@ private:
                        {"Claimed", PIDX_Claimed},
                        {"DeviceEnabled", PIDX_DeviceEnabled},
                        {"State", PIDX_State}};
-        for (const auto& p : numbers) r->add(p.name, so_.get_number(p.index));
+        bool read = true;
+        for (const auto& p : numbers) {
+            const std::int32_t value = so_.get_number(p.index);
+            read = read && SUCCEEDED(so_.last_hresult());
+            r->add(p.name, value);
+        }
         const struct {
             const char* name;
             std::int32_t index;
         } strings[] = {{"DeviceName", PIDX_DeviceName},
                        {"DeviceDescription", PIDX_DeviceDescription},
                        {"ServiceObjectDescription", PIDX_ServiceObjectDescription}};
-        for (const auto& p : strings) r->add(p.name, client::narrow(so_.get_string(p.index)));
-        r->rc = OPOS_SUCCESS;
+        for (const auto& p : strings) {
+            r->add(p.name, client::narrow(so_.get_string(p.index)));
+            read = read && SUCCEEDED(so_.last_hresult());
+        }
         r->rce = so_.result_code_extended();
+        r->rc = read ? OPOS_SUCCESS : OPOS_E_NOSERVICE;
+        if (!read) r->add("error", std::string("a property could not be read"));
     }
 
     bool json_;

@@ -64,6 +64,15 @@ bool is_number(const std::string& s) {
     return parse_number(s, &v);
 }
 
+// Digits, perhaps signed: a number, even when out of range.
+bool looks_numeric(const std::string& s) {
+    std::size_t i = s.size() > 1 && (s[0] == '-' || s[0] == '+') ? 1 : 0;
+    if (i >= s.size()) return false;
+    for (; i < s.size(); ++i)
+        if (s[i] < '0' || s[i] > '9') return false;
+    return true;
+}
+
 }  // namespace
 
 std::string usage() {
@@ -121,7 +130,8 @@ std::string parse(const std::vector<std::string>& args, Options* out) {
         }
         step.numbers = spec->defaults;
         std::size_t given = 0;
-        while (given < spec->defaults.size() && i < args.size() && is_number(args[i])) {
+        while (given < spec->defaults.size() && i < args.size() && looks_numeric(args[i])) {
+            if (!is_number(args[i])) return "'" + step.verb + "': number out of range: " + args[i];
             parse_number(args[i++], &step.numbers[given++]);
         }
         if (static_cast<int>(given) < spec->required) {

@@ -53,7 +53,8 @@ TEST(CliParse, BadArgumentsAreNamed) {
     EXPECT_EQ(error_of({"open", "claim"}), "'open' needs a device name");
     EXPECT_EQ(error_of({"sleep", "soon"}), "'sleep' needs a number, got 'soon'");
     EXPECT_EQ(error_of({"directio"}), "'directio' needs a number, got nothing");
-    EXPECT_EQ(error_of({"claim", "99999999999", "fire"}), "unknown step '99999999999'") << "out of range";
+    EXPECT_EQ(error_of({"claim", "99999999999", "fire"}), "'claim': number out of range: 99999999999");
+    EXPECT_EQ(error_of({"fire", "7"}), "unknown step '7'") << "a number where no step takes one";
     EXPECT_EQ(error_of({"list", "fire"}), "'list' takes no further steps");
 }
 
