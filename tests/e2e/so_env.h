@@ -95,17 +95,6 @@ inline std::string trace_text() {
     return out;
 }
 
-// Waits (bounded, real time) until the trace written after `from` holds `line`.
-inline bool wait_trace(std::size_t from, const std::string& line, DWORD timeout_ms = 5000) {
-    const ULONGLONG end = GetTickCount64() + timeout_ms;
-    do {
-        const std::string t = trace_text();
-        if (t.size() > from && t.find(line, from) != std::string::npos) return true;
-        Sleep(20);
-    } while (GetTickCount64() < end);
-    return false;
-}
-
 inline bool has_status(const std::vector<client::Event>& events, std::int32_t value) {
     for (const auto& e : events)
         if (e.kind == client::Event::StatusUpdate && e.value == value) return true;
