@@ -165,15 +165,7 @@ public:
                                             DISPID* ids) override {
         if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
         if (!names || !ids) return E_POINTER;
-        if (count == 1) {
-            ITypeInfo* loaded = nullptr;
-            const HRESULT hr = interface_type_info(&loaded);
-            if (FAILED(hr)) return hr;
-            loaded->Release();
-            if (member_dispid(names[0], ids)) return S_OK;
-            ids[0] = DISPID_UNKNOWN;
-            return DISP_E_UNKNOWNNAME;
-        }
+        if (count == 1) return member_dispid(names[0], ids);
         // Names of parameters as well: only the type information knows them.
         ITypeInfo* info = nullptr;
         const HRESULT hr = interface_type_info(&info);
@@ -344,18 +336,20 @@ HRESULT cached_type_info(bool dispatch_view, ITypeInfo** out) {
 HRESULT interface_type_info(ITypeInfo** out) { return cached_type_info(false, out); }
 HRESULT dispatch_type_info(ITypeInfo** out) { return cached_type_info(true, out); }
 
-bool member_dispid(const wchar_t* name, DISPID* id) {
+HRESULT member_dispid(const wchar_t* name, DISPID* id) {
     ITypeInfo* info = nullptr;
-    if (FAILED(interface_type_info(&info))) return false;
+    const HRESULT hr = interface_type_info(&info);  // loads the cache on first use
+    if (FAILED(hr)) return hr;
     info->Release();  // the cache keeps its own reference
     const std::wstring key = folded(name);
     for (const auto& [n, d] : type_cache().names) {
         if (n == key) {
             *id = d;
-            return true;
+            return S_OK;
         }
     }
-    return false;
+    *id = DISPID_UNKNOWN;
+    return DISP_E_UNKNOWNNAME;
 }
 
 HRESULT create_cash_drawer(IUnknown* outer, REFIID riid, void** out) {

@@ -33,8 +33,9 @@ void pin_module();
 HRESULT interface_type_info(ITypeInfo** out);
 // Its dispatch view, as IDispatch::GetTypeInfo hands it out.
 HRESULT dispatch_type_info(ITypeInfo** out);
-// DISPID of one member name, without regard to case, from the names cache.
-bool member_dispid(const wchar_t* name, DISPID* id);
+// DISPID of one member name, without regard to case, from the names cache:
+// S_OK, DISP_E_UNKNOWNNAME (id DISPID_UNKNOWN), or the type library's load error.
+HRESULT member_dispid(const wchar_t* name, DISPID* id);
 
 // The class factory's work: a new object, optionally inside an aggregate.
 HRESULT create_cash_drawer(IUnknown* outer, REFIID riid, void** out);
