@@ -110,11 +110,16 @@ TEST(FakeFiles, ExclusiveOpensAndDirectories) {
     EXPECT_FALSE(f.create_directory("c:\\zrn"));
     const auto h = f.create_new_for_write("C:\\ZRN\\a.log");
     ASSERT_NE(h, platform::Files::kInvalid);
-    EXPECT_EQ(f.open_existing_for_write("C:\\zrn\\A.LOG"), platform::Files::kInvalid) << "shared with nobody";
+    bool held = false;
+    EXPECT_EQ(f.open_existing_for_write("C:\\zrn\\A.LOG", &held), platform::Files::kInvalid) << "shared with nobody";
+    EXPECT_TRUE(held);
     f.write(h, "abc", 3);
     f.close(h);
-    const auto h2 = f.open_existing_for_write("C:\\zrn\\A.LOG");
+    const auto h2 = f.open_existing_for_write("C:\\zrn\\A.LOG", &held);
     ASSERT_NE(h2, platform::Files::kInvalid);
+    EXPECT_FALSE(held);
+    EXPECT_EQ(f.open_existing_for_write("C:\\zrn\\missing.log", &held), platform::Files::kInvalid);
+    EXPECT_FALSE(held) << "missing is not held";
     f.seek_end(h2);
     f.write(h2, "de", 2);
     f.close(h2);

@@ -11,8 +11,8 @@
 #include "zrn/guarded.h"
 #include "zrn/win32/win32_platform.h"
 
-// The claim table: one block for every process that loads the module. The
-// loader maps it zeroed for the first process and shares it from then on.
+// Fallback claim table: one block for every process that loads this build of
+// the module, mapped zeroed for the first process.
 __attribute__((section(".zrnseg"), shared)) std::uint8_t g_claim_block[zrn::so::kClaimTableSize] = {};
 
 namespace zrn::so::shell {
@@ -88,35 +88,75 @@ public:
     }
 };
 
+// Kernel objects every process on the machine must find, whatever its build
+// and its user: the global namespace, open to every user. Where the global
+// namespace is closed to the process (creating a global section needs a
+// privilege an ordinary user may lack), the session's namespace serves.
+class SharedNames {
+public:
+    SharedNames() {
+        open_to_all_ = InitializeSecurityDescriptor(&sd_, SECURITY_DESCRIPTOR_REVISION) &&
+                       SetSecurityDescriptorDacl(&sd_, TRUE, nullptr, FALSE);
+    }
+    HANDLE mutex(const char* name) {
+        const std::string global = std::string("Global\\") + name;
+        HANDLE h = CreateMutexA(attributes(), FALSE, global.c_str());
+        if (!h) h = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, global.c_str());
+        if (!h) h = CreateMutexA(nullptr, FALSE, name);
+        return h;
+    }
+    // A section backed by the paging file starts zeroed.
+    HANDLE section(const char* name, DWORD size) {
+        const std::string global = std::string("Global\\") + name;
+        HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, attributes(), PAGE_READWRITE, 0, size, global.c_str());
+        if (!h) h = OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, global.c_str());
+        if (!h) h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name);
+        return h;
+    }
+
+private:
+    SECURITY_ATTRIBUTES* attributes() { return open_to_all_ ? &sa_ : nullptr; }
+    SECURITY_DESCRIPTOR sd_{};
+    SECURITY_ATTRIBUTES sa_{sizeof sa_, &sd_, FALSE};
+    bool open_to_all_ = false;
+};
+
+// The claim table as every process sees it: one named section mapped by both
+// builds of the module, so a 32-bit and a 64-bit application on one till see
+// each other's claims. The handle stays open until the process ends, so the
+// table lives while any process uses it. Should no section be had at all, the
+// module's own shared section still serves the processes of this build.
+std::uint8_t* claim_block() {
+    static std::uint8_t* block = [] {
+        HANDLE h = SharedNames().section("ZRNOPOSCDClaimTable", zrn::so::kClaimTableSize);
+        void* view = h ? MapViewOfFile(h, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, zrn::so::kClaimTableSize) : nullptr;
+        if (!view && h) CloseHandle(h);
+        return view ? static_cast<std::uint8_t*>(view) : g_claim_block;
+    }();
+    return block;
+}
+
 // Makes a check and an add of the claim table one step for every process.
 class NamedMutexClaimLock final : public ClaimLock {
 public:
-    void lock() override {
+    bool lock() override {
         // An abandoned mutex (a process died inside an operation) is ours all
         // the same: every operation leaves the table consistent entry by entry.
-        if (HANDLE m = mutex()) WaitForSingleObject(m, INFINITE);
+        // A holder that never lets go (a hung or suspended application) costs
+        // the others this bound, after which they go on without the lock.
+        HANDLE m = mutex();
+        if (!m) return false;
+        const DWORD r = WaitForSingleObject(m, kClaimLockWaitMs);
+        return r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
     }
     void unlock() override {
         if (HANDLE m = mutex()) ReleaseMutex(m);
     }
 
 private:
+    static constexpr DWORD kClaimLockWaitMs = 2000;
     static HANDLE mutex() {
-        static HANDLE m = [] {
-            // The shared section is machine-wide, so the lock is too; a
-            // session-local name is the fallback where the global namespace
-            // is closed to the process.
-            // Open to every user: a process of another user must find the same
-            // lock, not fall back to one of its own.
-            SECURITY_DESCRIPTOR sd;
-            SECURITY_ATTRIBUTES sa{sizeof sa, &sd, FALSE};
-            const bool open_to_all = InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION) &&
-                                     SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE);
-            HANDLE h = CreateMutexA(open_to_all ? &sa : nullptr, FALSE, "Global\\ZRNOPOSCDClaimLock");
-            if (!h) h = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, "Global\\ZRNOPOSCDClaimLock");
-            if (!h) h = CreateMutexA(nullptr, FALSE, "ZRNOPOSCDClaimLock");
-            return h;
-        }();
+        static HANDLE m = SharedNames().mutex("ZRNOPOSCDClaimLock");
         return m;
     }
 };
@@ -181,7 +221,7 @@ struct Ports {
     win32::Win32Files files;
     TraceLog trace{files, clock};
     NamedMutexClaimLock claim_lock;
-    ClaimTable claims{g_claim_block, claim_lock};
+    ClaimTable claims{claim_block(), claim_lock};
 };
 
 void ZRN_STDCALL status_capture(const char* status_name, std::int32_t status) {

@@ -30,8 +30,17 @@ void TraceLog::write_text(std::string_view text) { files_.write(handle_, text.da
 
 int TraceLog::TraceOpen() {
     const std::string path = trace_file_name(clock_.local_time(), directory_);
-    handle_ = files_.open_existing_for_write(path);
+    // Another writer (the other module of this process, another process,
+    // the other build) holds the file for one line at most: wait for it,
+    // within a bound, rather than lose the line.
+    bool held = false;
+    handle_ = files_.open_existing_for_write(path, &held);
+    for (int tries = 1; handle_ == platform::Files::kInvalid && held && tries < kTraceOpenTries; ++tries) {
+        clock_.sleep_ms(kTraceOpenRetryMs);
+        handle_ = files_.open_existing_for_write(path, &held);
+    }
     if (handle_ != platform::Files::kInvalid) return 1;
+    if (held) return 0;
     handle_ = files_.create_new_for_write(path);
     if (handle_ == platform::Files::kInvalid) {
         if (!files_.create_directory(directory_)) return 0;

@@ -73,12 +73,14 @@ TEST_F(TraceFixture, NewDayStartsNewFile) {
 TEST_F(TraceFixture, FileHeldElsewhereOrNoDirectoryDropsTheLine) {
     log.message("first");
     files.hold(file(), true);
+    clock.clear_sleeps();
     {
         std::lock_guard lock(log.lock());
         log.set_pending("dropped");
         EXPECT_EQ(log.TraceWrite(kTraceMessage), 0);
-        EXPECT_EQ(log.TraceOpen(), 0);
     }
+    EXPECT_EQ(clock.sleeps(), std::vector<std::uint32_t>(kTraceOpenTries - 1, kTraceOpenRetryMs))
+        << "a held file is waited for within a bound, then the line is dropped";
     files.hold(file(), false);
     log.message("third");
     const std::string c = files.content(file());
@@ -92,6 +94,40 @@ TEST_F(TraceFixture, FileHeldElsewhereOrNoDirectoryDropsTheLine) {
     other.message("nowhere");
     EXPECT_EQ(readonly.file_count(), 0u);
     EXPECT_EQ(readonly.open_handles(), 0);
+}
+
+// Another writer holds the file for a moment (its own line): the line waits
+// for it instead of being lost.
+TEST_F(TraceFixture, FileHeldForAMomentIsWaitedFor) {
+    class ReleasedAfter final : public platform::Files {
+    public:
+        ReleasedAfter(fakes::FakeFiles& f, std::string path, int opens) : f_(f), path_(std::move(path)), left_(opens) {}
+        Handle open_existing_for_write(const std::string& p, bool* held) override {
+            if (--left_ == 0) f_.hold(path_, false);
+            return f_.open_existing_for_write(p, held);
+        }
+        Handle create_new_for_write(const std::string& p) override { return f_.create_new_for_write(p); }
+        bool create_directory(const std::string& p) override { return f_.create_directory(p); }
+        void seek_end(Handle h) override { f_.seek_end(h); }
+        void write(Handle h, const void* d, std::size_t n) override { f_.write(h, d, n); }
+        void close(Handle h) override { f_.close(h); }
+
+    private:
+        fakes::FakeFiles& f_;
+        std::string path_;
+        int left_;
+    };
+    log.message("first");
+    files.hold(file(), true);
+    ReleasedAfter released(files, file(), 3);
+    TraceLog other(released, clock);
+    clock.clear_sleeps();
+    other.message("second");
+    EXPECT_EQ(clock.sleeps(), (std::vector<std::uint32_t>{kTraceOpenRetryMs, kTraceOpenRetryMs}));
+    const std::string c = files.content(file());
+    EXPECT_NE(c.find("] first\r\n["), std::string::npos) << c;
+    EXPECT_NE(c.find("] second\r\n"), std::string::npos) << c;
+    EXPECT_EQ(files.open_handles(), 0);
 }
 
 TEST_F(TraceFixture, LongMessagesAreBoundedAndFormatsStayIntact) {

@@ -24,10 +24,11 @@ FakeFiles::Handle FakeFiles::open_locked(const std::string& key) {
     return h;
 }
 
-FakeFiles::Handle FakeFiles::open_existing_for_write(const std::string& path) {
+FakeFiles::Handle FakeFiles::open_existing_for_write(const std::string& path, bool* held) {
     std::lock_guard lock(mu_);
     const std::string key = key_of(path);
     auto it = files_.find(key);
+    if (held) *held = it != files_.end() && it->second.open;
     if (it == files_.end() || it->second.open) return kInvalid;
     return open_locked(key);
 }

@@ -48,10 +48,22 @@ bool Win32Threads::start(std::function<void()> work) {
     return true;
 }
 
+unsigned long Win32Registry::view_flag() const {
+    switch (view_) {
+        case RegistryView::Bits32:
+            return KEY_WOW64_32KEY;
+        case RegistryView::Bits64:
+            return KEY_WOW64_64KEY;
+        default:
+            return 0;
+    }
+}
+
 RegStatus Win32Registry::open_key(RegKey parent, std::string_view subkey, bool writable, RegKey* out) {
     HKEY h = nullptr;
     const std::string sub(subkey);
-    const LONG st = ::RegOpenKeyExA(to_hkey(parent), sub.c_str(), 0, writable ? KEY_READ | KEY_WRITE : KEY_READ, &h);
+    const LONG st = ::RegOpenKeyExA(to_hkey(parent), sub.c_str(), 0,
+                                    (writable ? KEY_READ | KEY_WRITE : KEY_READ) | view_flag(), &h);
     if (st == ERROR_SUCCESS) *out = reinterpret_cast<RegKey>(h);
     return st;
 }
@@ -63,7 +75,8 @@ RegStatus Win32Registry::create_key(RegKey parent, std::string_view subkey, std:
     const std::string sub(subkey);
     std::string cls(class_text);
     const LONG st = ::RegCreateKeyExA(to_hkey(parent), sub.c_str(), 0, cls.empty() ? nullptr : cls.data(),
-                                      REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr, &h, &disposition);
+                                      REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE | view_flag(), nullptr, &h,
+                                      &disposition);
     if (st == ERROR_SUCCESS) {
         *out = reinterpret_cast<RegKey>(h);
         if (created) *created = disposition == REG_CREATED_NEW_KEY;
@@ -135,7 +148,7 @@ RegStatus Win32Registry::delete_value(RegKey key, std::string_view name) {
 RegStatus Win32Registry::delete_key(RegKey parent, std::string_view subkey) {
     if (subkey.empty()) return ERROR_INVALID_PARAMETER;
     const std::string sub(subkey);
-    return ::RegDeleteKeyA(to_hkey(parent), sub.c_str());
+    return ::RegDeleteKeyExA(to_hkey(parent), sub.c_str(), view_flag(), 0);
 }
 
 namespace {
@@ -145,9 +158,10 @@ platform::Files::Handle from_handle(HANDLE h) {
 HANDLE to_handle(platform::Files::Handle h) { return reinterpret_cast<HANDLE>(h); }
 }  // namespace
 
-Win32Files::Handle Win32Files::open_existing_for_write(const std::string& path) {
-    return from_handle(
-        ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+Win32Files::Handle Win32Files::open_existing_for_write(const std::string& path, bool* held) {
+    HANDLE h = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (held) *held = h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_SHARING_VIOLATION;
+    return from_handle(h);
 }
 
 Win32Files::Handle Win32Files::create_new_for_write(const std::string& path) {

@@ -4,6 +4,24 @@
 
 namespace zrn::so {
 
+namespace {
+
+class Held {
+public:
+    explicit Held(ClaimLock& lock) : lock_(lock), held_(lock.lock()) {}
+    ~Held() {
+        if (held_) lock_.unlock();
+    }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+
+private:
+    ClaimLock& lock_;
+    bool held_;
+};
+
+}  // namespace
+
 bool ClaimTable::equals(std::size_t i, std::string_view name) const {
     const char* e = reinterpret_cast<const char*>(block_ + i * kClaimEntrySize);
     if (e[0] == '\0') return false;
@@ -13,7 +31,7 @@ bool ClaimTable::equals(std::size_t i, std::string_view name) const {
 }
 
 int ClaimTable::Add(std::string_view name) {
-    std::lock_guard guard(lock_);
+    Held guard(lock_);
     for (std::size_t i = 0; i < kClaimEntries; ++i)
         if (equals(i, name)) return -1;
     if (name.empty() || name.size() >= kClaimEntrySize) return 0;
@@ -29,13 +47,13 @@ int ClaimTable::Add(std::string_view name) {
 }
 
 void ClaimTable::Remove(std::string_view name) {
-    std::lock_guard guard(lock_);
+    Held guard(lock_);
     for (std::size_t i = 0; i < kClaimEntries; ++i)
         if (equals(i, name)) std::memset(block_ + i * kClaimEntrySize, 0, kClaimEntrySize);
 }
 
 bool ClaimTable::Contains(std::string_view name) {
-    std::lock_guard guard(lock_);
+    Held guard(lock_);
     for (std::size_t i = 0; i < kClaimEntries; ++i)
         if (equals(i, name)) return true;
     return false;

@@ -518,6 +518,28 @@ TEST(ClaimTable, AddRemoveContainsAndConcurrentClaims) {
     }
 }
 
+// A lock that could not be had within its bound leaves the table usable and
+// is never released by the operation that did not hold it.
+TEST(ClaimTable, LockNotHadWithinItsBound) {
+    class TimedOutLock final : public ClaimLock {
+    public:
+        bool lock() override {
+            ++attempts;
+            return false;
+        }
+        void unlock() override { ++unlocks; }
+        int attempts = 0, unlocks = 0;
+    } lock;
+    std::uint8_t block[kClaimTableSize] = {};
+    ClaimTable t(block, lock);
+    EXPECT_EQ(t.Add("CD926"), 1);
+    EXPECT_TRUE(t.Contains("CD926"));
+    t.Remove("CD926");
+    EXPECT_FALSE(t.Contains("CD926"));
+    EXPECT_EQ(lock.attempts, 4);
+    EXPECT_EQ(lock.unlocks, 0);
+}
+
 TEST_F(SoTest, PropertiesTable) {
     device("CD347", 1);
     auto so = create();

@@ -13,6 +13,11 @@ namespace zrn {
 inline constexpr std::string_view kTraceDirectory = "C:\\ZRN";
 inline constexpr std::string_view kTraceBanner = "ZRN OPOSTrace: v3.3.8.1";
 
+// An open of the day's file that finds it held by another writer is tried
+// again this often, this many milliseconds apart, before the line is dropped.
+constexpr int kTraceOpenTries = 50;
+constexpr int kTraceOpenRetryMs = 2;
+
 // Kinds of trace entry.
 constexpr int kTraceMessage = 0;
 constexpr int kTraceSeparator = 1;
@@ -33,8 +38,9 @@ std::string trace_date_key(const platform::LocalTime& t);
 std::string trace_file_name(const platform::LocalTime& t, std::string_view directory = kTraceDirectory);
 
 // The daily trace file of one module. Every entry opens the file exclusively,
-// appends and closes it; a line that cannot be written (file held by another
-// writer, directory missing and not creatable) is dropped silently.
+// appends and closes it; a file held by another writer is waited for (within
+// a bound), and a line that still cannot be written (file held all along,
+// directory missing and not creatable) is dropped silently.
 // The pending message, the buffers and the handle belong to the module, so a
 // whole line is written under the module's lock.
 class TraceLog {

@@ -13,8 +13,10 @@ public:
     static constexpr Handle kInvalid = -1;
 
     virtual ~Files() = default;
-    // Opens an existing file for writing only, shared with nobody.
-    virtual Handle open_existing_for_write(const std::string& path) = 0;
+    // Opens an existing file for writing only, shared with nobody. When the
+    // open fails because another writer holds the file, *held is set (it is
+    // cleared otherwise).
+    virtual Handle open_existing_for_write(const std::string& path, bool* held) = 0;
     // Creates a new file for writing only, shared with nobody; fails if it exists.
     virtual Handle create_new_for_write(const std::string& path) = 0;
     // Creates one directory; false when it exists already or cannot be made.

@@ -13,7 +13,7 @@ namespace zrn::fakes {
 // case; the drive root "C:" always exists.
 class FakeFiles final : public platform::Files {
 public:
-    Handle open_existing_for_write(const std::string& path) override;
+    Handle open_existing_for_write(const std::string& path, bool* held) override;
     Handle create_new_for_write(const std::string& path) override;
     bool create_directory(const std::string& path) override;
     void seek_end(Handle h) override;

@@ -20,8 +20,14 @@ public:
 };
 
 // HKEY_LOCAL_MACHINE through the ANSI registry API.
+// Which registry view the keys are opened in. A 32-bit program on 64-bit
+// Windows sees the 32-bit view of HKLM\SOFTWARE by default; the other view is
+// reached on request.
+enum class RegistryView { Own, Bits32, Bits64 };
+
 class Win32Registry final : public platform::Registry {
 public:
+    explicit Win32Registry(RegistryView view = RegistryView::Own) : view_(view) {}
     platform::RegStatus open_key(platform::RegKey parent, std::string_view subkey, bool writable,
                                  platform::RegKey* out) override;
     platform::RegStatus create_key(platform::RegKey parent, std::string_view subkey, std::string_view class_text,
@@ -35,11 +41,15 @@ public:
     platform::RegStatus set_value(platform::RegKey key, std::string_view name, const platform::RegData& data) override;
     platform::RegStatus delete_value(platform::RegKey key, std::string_view name) override;
     platform::RegStatus delete_key(platform::RegKey parent, std::string_view subkey) override;
+
+private:
+    unsigned long view_flag() const;
+    RegistryView view_;
 };
 
 class Win32Files final : public platform::Files {
 public:
-    Handle open_existing_for_write(const std::string& path) override;
+    Handle open_existing_for_write(const std::string& path, bool* held) override;
     Handle create_new_for_write(const std::string& path) override;
     bool create_directory(const std::string& path) override;
     void seek_end(Handle h) override;

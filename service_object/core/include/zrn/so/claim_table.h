@@ -16,13 +16,19 @@ constexpr std::size_t kClaimTableSize = kClaimEntries * kClaimEntrySize;  // 320
 class ClaimLock {
 public:
     virtual ~ClaimLock() = default;
-    virtual void lock() = 0;
+    // False when the lock could not be had within its bound (a holder that
+    // hangs must not stall every other till application): the operation then
+    // runs without it, and unlock() is not called.
+    virtual bool lock() = 0;
     virtual void unlock() = 0;
 };
 
 class InProcessClaimLock final : public ClaimLock {
 public:
-    void lock() override { mu_.lock(); }
+    bool lock() override {
+        mu_.lock();
+        return true;
+    }
     void unlock() override { mu_.unlock(); }
 
 private:
