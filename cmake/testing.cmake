@@ -7,7 +7,23 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 set(ZRN_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 set(ZRN_WINE_RUN ${CMAKE_SOURCE_DIR}/scripts/wine-run --prefix ${ZRN_WINE_PREFIX})
 
-if(ZRN_ARCH STREQUAL "win64")
+# Both Windows builds run their tests under Wine: win64 on this machine,
+# win32 in the test VM (scripts/testvm), whose Wine runs 32-bit programs in
+# WoW64 mode. Each build has a prefix of its own.
+if(WIN32)
+  set(ZRN_WINE_TESTS ON)
+  # The regsvr32 of the build's own bitness: a 32-bit server registers into
+  # the 32-bit registry view, as on a 64-bit till.
+  if(ZRN_ARCH STREQUAL "win32")
+    set(ZRN_REGSVR32 "C:\\windows\\syswow64\\regsvr32.exe")
+  else()
+    set(ZRN_REGSVR32 regsvr32)
+  endif()
+else()
+  set(ZRN_WINE_TESTS OFF)
+endif()
+
+if(ZRN_WINE_TESTS)
   # Every wine call goes through the wrapper, which owns the private prefix.
   set(CMAKE_CROSSCOMPILING_EMULATOR ${ZRN_WINE_RUN})
   add_test(NAME wine_prefix_setup COMMAND ${ZRN_WINE_RUN} --setup)
@@ -19,16 +35,15 @@ endif()
 include(GoogleTest)
 
 # zrn_add_test(name SOURCES ... LIBS ...)
-# host: every test case is its own CTest test. win64: one CTest test per
-# program, run under wine64 (a wine start per case would dominate the run).
-# win32: compiled only; this machine runs no 32-bit code.
+# host: every test case is its own CTest test. win64 and win32: one CTest
+# test per program, run under Wine (a wine start per case would dominate).
 function(zrn_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;PROPERTIES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
   if(ZRN_ARCH STREQUAL "host")
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${T_PROPERTIES})
-  elseif(ZRN_ARCH STREQUAL "win64")
+  elseif(ZRN_WINE_TESTS)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 ${T_PROPERTIES})
   endif()

@@ -1,0 +1,96 @@
+#pragma once
+
+// A run of a command-line program of ours (zrncd, drawersim) from an
+// end-to-end test: its output read line by line as it comes.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace zrn::e2e {
+
+class ClientRun {
+public:
+    ClientRun(const std::string& exe, const std::string& args) {
+        SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+        HANDLE write = nullptr;
+        if (!CreatePipe(&read_, &write, &sa, 0)) return;
+        SetHandleInformation(read_, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdOutput = write;
+        si.hStdError = write;
+        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        std::string cmd = "\"" + exe + "\" " + args;
+        PROCESS_INFORMATION pi{};
+        if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+            CloseHandle(pi.hThread);
+            process_ = pi.hProcess;
+        }
+        CloseHandle(write);
+    }
+    ~ClientRun() {
+        if (read_) CloseHandle(read_);
+        if (process_) {
+            if (WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) TerminateProcess(process_, 99);
+            CloseHandle(process_);
+        }
+    }
+    // The next line, false at the end of the output.
+    bool next(std::string* line) {
+        for (;;) {
+            const std::size_t nl = pending_.find('\n');
+            if (nl != std::string::npos) {
+                *line = pending_.substr(0, nl);
+                if (!line->empty() && line->back() == '\r') line->pop_back();
+                pending_.erase(0, nl + 1);
+                lines_.push_back(*line);
+                return true;
+            }
+            char buf[4096];
+            DWORD got = 0;
+            if (!read_ || !ReadFile(read_, buf, sizeof buf, &got, nullptr) || got == 0) {
+                if (pending_.empty()) return false;
+                *line = pending_;
+                pending_.clear();
+                lines_.push_back(*line);
+                return true;
+            }
+            pending_.append(buf, got);
+        }
+    }
+    // Reads to the end; the exit code (-1 when it did not end in time).
+    int finish() {
+        std::string line;
+        while (next(&line)) {
+        }
+        DWORD code = static_cast<DWORD>(-1);
+        if (!process_ || WaitForSingleObject(process_, 60000) != WAIT_OBJECT_0 || !GetExitCodeProcess(process_, &code))
+            return -1;
+        return static_cast<int>(code);
+    }
+    const std::vector<std::string>& lines() const { return lines_; }
+    std::string all() const {
+        std::string s;
+        for (const auto& l : lines_) s += l + "\n";
+        return s;
+    }
+
+private:
+    HANDLE read_ = nullptr;
+    HANDLE process_ = nullptr;
+    std::string pending_;
+    std::vector<std::string> lines_;
+};
+
+inline bool has(const std::string& line, const std::string& part) { return line.find(part) != std::string::npos; }
+
+// The JSON line of a step, or "".
+inline std::string step_line(const ClientRun& run, const std::string& step) {
+    for (const auto& l : run.lines())
+        if (has(l, "{\"step\":\"" + step + "\"")) return l;
+    return {};
+}
+
+}  // namespace zrn::e2e
