@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "files_contract.h"
 #include "registry_contract.h"
 #include "zrn/fakes/fake_clock.h"
 #include "zrn/fakes/fake_files.h"
@@ -13,6 +14,10 @@ namespace {
 
 INSTANTIATE_TEST_SUITE_P(Fake, RegistryContract,
                          ::testing::Values(RegistryImpl{"fake", [] { return std::make_unique<fakes::FakeRegistry>(); }}),
+                         [](const auto& info) { return info.param.name; });
+
+INSTANTIATE_TEST_SUITE_P(Fake, FilesContract,
+                         ::testing::Values(FilesImpl{"fake", [] { return std::make_unique<fakes::FakeFiles>(); }}),
                          [](const auto& info) { return info.param.name; });
 
 TEST(FakeRegistry, ValuesEnumerateInCreationOrderAndHandlesAreCounted) {

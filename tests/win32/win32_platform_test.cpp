@@ -8,6 +8,7 @@
 #include <sstream>
 #include <thread>
 
+#include "files_contract.h"
 #include "registry_contract.h"
 #include "zrn/fakes/fake_registry.h"
 #include "zrn/trace.h"
@@ -21,6 +22,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(RegistryImpl{"win32", [] { return std::make_unique<win32::Win32Registry>(); }},
                       RegistryImpl{"fake", [] { return std::make_unique<fakes::FakeRegistry>(); }}),
     [](const auto& info) { return info.param.name; });
+
+INSTANTIATE_TEST_SUITE_P(Win32, FilesContract,
+                         ::testing::Values(FilesImpl{"win32", [] { return std::make_unique<win32::Win32Files>(); },
+                                                     true}),
+                         [](const auto& info) { return info.param.name; });
 
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

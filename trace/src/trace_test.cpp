@@ -107,8 +107,11 @@ TEST_F(TraceFixture, FileHeldForAMomentIsWaitedFor) {
             return f_.open_existing_for_write(p, held);
         }
         Handle create_new_for_write(const std::string& p) override { return f_.create_new_for_write(p); }
+        Handle open_existing_read_write(const std::string& p) override { return f_.open_existing_read_write(p); }
+        Handle create_always_read_write(const std::string& p) override { return f_.create_always_read_write(p); }
         bool create_directory(const std::string& p) override { return f_.create_directory(p); }
         void seek_end(Handle h) override { f_.seek_end(h); }
+        bool read(Handle h, void* d, std::size_t max, std::size_t* got) override { return f_.read(h, d, max, got); }
         void write(Handle h, const void* d, std::size_t n) override { f_.write(h, d, n); }
         void close(Handle h) override { f_.close(h); }
 

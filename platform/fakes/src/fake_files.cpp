@@ -1,5 +1,6 @@
 #include "zrn/fakes/fake_files.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -40,6 +41,24 @@ FakeFiles::Handle FakeFiles::create_new_for_write(const std::string& path) {
     return open_locked(key);
 }
 
+FakeFiles::Handle FakeFiles::open_existing_read_write(const std::string& path) {
+    std::lock_guard lock(mu_);
+    const std::string key = key_of(path);
+    auto it = files_.find(key);
+    if (it == files_.end() || it->second.open) return kInvalid;
+    return open_locked(key);
+}
+
+FakeFiles::Handle FakeFiles::create_always_read_write(const std::string& path) {
+    std::lock_guard lock(mu_);
+    const std::string key = key_of(path);
+    auto it = files_.find(key);
+    if (it != files_.end() && it->second.open) return kInvalid;
+    if (dirs_.count(key) || !dirs_.count(parent_of(key))) return kInvalid;
+    files_[key].content.clear();
+    return open_locked(key);
+}
+
 bool FakeFiles::create_directory(const std::string& path) {
     std::lock_guard lock(mu_);
     const std::string key = key_of(path);
@@ -52,6 +71,20 @@ void FakeFiles::seek_end(Handle h) {
     std::lock_guard lock(mu_);
     auto it = opens_.find(h);
     if (it != opens_.end()) it->second.pos = files_[it->second.key].content.size();
+}
+
+bool FakeFiles::read(Handle h, void* data, std::size_t max, std::size_t* got) {
+    std::lock_guard lock(mu_);
+    *got = 0;
+    auto it = opens_.find(h);
+    if (it == opens_.end()) return false;
+    const std::string& c = files_[it->second.key].content;
+    if (it->second.pos < c.size()) {
+        *got = std::min(max, c.size() - it->second.pos);
+        std::memcpy(data, c.data() + it->second.pos, *got);
+        it->second.pos += *got;
+    }
+    return true;
 }
 
 void FakeFiles::write(Handle h, const void* data, std::size_t size) {

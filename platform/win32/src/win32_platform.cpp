@@ -169,9 +169,28 @@ Win32Files::Handle Win32Files::create_new_for_write(const std::string& path) {
         ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+Win32Files::Handle Win32Files::open_existing_read_write(const std::string& path) {
+    return from_handle(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+Win32Files::Handle Win32Files::create_always_read_write(const std::string& path) {
+    return from_handle(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
 bool Win32Files::create_directory(const std::string& path) { return ::CreateDirectoryA(path.c_str(), nullptr) != 0; }
 
 void Win32Files::seek_end(Handle h) { ::SetFilePointer(to_handle(h), 0, nullptr, FILE_END); }
+
+bool Win32Files::read(Handle h, void* data, std::size_t max, std::size_t* got) {
+    // One call reads at most what a DWORD counts.
+    const DWORD ask = max > 0x7FFFFFFFu ? 0x7FFFFFFFu : static_cast<DWORD>(max);
+    DWORD n = 0;
+    const BOOL ok = ::ReadFile(to_handle(h), data, ask, &n, nullptr);
+    *got = ok ? n : 0;
+    return ok != 0;
+}
 
 void Win32Files::write(Handle h, const void* data, std::size_t size) {
     DWORD written = 0;

@@ -51,8 +51,11 @@ class Win32Files final : public platform::Files {
 public:
     Handle open_existing_for_write(const std::string& path, bool* held) override;
     Handle create_new_for_write(const std::string& path) override;
+    Handle open_existing_read_write(const std::string& path) override;
+    Handle create_always_read_write(const std::string& path) override;
     bool create_directory(const std::string& path) override;
     void seek_end(Handle h) override;
+    bool read(Handle h, void* data, std::size_t max, std::size_t* got) override;
     void write(Handle h, const void* data, std::size_t size) override;
     void close(Handle h) override;
 };
