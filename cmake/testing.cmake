@@ -23,6 +23,17 @@ else()
   set(ZRN_WINE_TESTS OFF)
 endif()
 
+# Time limits of the Wine tests, in seconds. The test VM emulates its
+# processor, and the win32 programs run there several times slower.
+if(ZRN_ARCH STREQUAL "win32")
+  set(ZRN_TIME_FACTOR 4)
+else()
+  set(ZRN_TIME_FACTOR 1)
+endif()
+foreach(t 120 300 600 1500)
+  math(EXPR ZRN_T${t} "${t} * ${ZRN_TIME_FACTOR}")
+endforeach()
+
 if(ZRN_WINE_TESTS)
   # Every wine call goes through the wrapper, which owns the private prefix.
   set(CMAKE_CROSSCOMPILING_EMULATOR ${ZRN_WINE_RUN})
@@ -45,6 +56,6 @@ function(zrn_add_test name)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${T_PROPERTIES})
   elseif(ZRN_WINE_TESTS)
     add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 ${T_PROPERTIES})
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${ZRN_T300} ${T_PROPERTIES})
   endif()
 endfunction()

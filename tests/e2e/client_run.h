@@ -66,7 +66,7 @@ public:
         while (next(&line)) {
         }
         DWORD code = static_cast<DWORD>(-1);
-        if (!process_ || WaitForSingleObject(process_, 60000) != WAIT_OBJECT_0 || !GetExitCodeProcess(process_, &code))
+        if (!process_ || WaitForSingleObject(process_, 120000) != WAIT_OBJECT_0 || !GetExitCodeProcess(process_, &code))
             return -1;
         return static_cast<int>(code);
     }

@@ -36,16 +36,20 @@ int regsvr32(const std::wstring& flags) {
     if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
     CloseHandle(pi.hThread);
     DWORD code = static_cast<DWORD>(-1);
-    if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+    if (WaitForSingleObject(pi.hProcess, 120000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hProcess);
     return static_cast<int>(code);
 }
 
-bool key_exists(const std::wstring& path) {
+bool key_exists(const std::wstring& path, REGSAM view = 0) {
     HKEY k = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | view, &k) != ERROR_SUCCESS) return false;
     RegCloseKey(k);
     return true;
+}
+
+bool key_exists_in_either_view(const std::wstring& path) {
+    return key_exists(path, KEY_WOW64_32KEY) || key_exists(path, KEY_WOW64_64KEY);
 }
 
 // Every key under path, and every value in them as "path|name" -> text.
@@ -92,6 +96,9 @@ TEST_F(Registration, RegisterWritesExactlyTheScriptAndUnregisterRemovesIt) {
     ITypeLib* lib = nullptr;
     EXPECT_FALSE(SUCCEEDED(LoadRegTypeLib(LIBID_ZRNOPOSCDLib, 1, 0, 0x409, &lib))) << "type library unregistered";
     if (lib) lib->Release();
+    const std::wstring platform_key =
+        L"TypeLib\\" + guid_text(LIBID_ZRNOPOSCDLib) + L"\\1.0\\0\\" + (sizeof(void*) == 8 ? L"win64" : L"win32");
+    EXPECT_FALSE(key_exists_in_either_view(platform_key)) << "type library unregistered";
 
     // Left-overs of an earlier registration do not survive a new one.
     HKEY stale = nullptr;
