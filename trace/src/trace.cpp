@@ -33,24 +33,28 @@ int TraceLog::TraceOpen() {
     // Another writer (the other module of this process, another process,
     // the other build) holds the file for one line at most: wait for it,
     // within a bound, rather than lose the line.
-    bool held = false;
-    handle_ = files_.open_existing_for_write(path, &held);
-    for (int tries = 1; handle_ == platform::Files::kInvalid && held && tries < kTraceOpenTries; ++tries) {
-        clock_.sleep_ms(kTraceOpenRetryMs);
+    for (int tries = 0; tries < kTraceOpenTries; ++tries) {
+        if (tries > 0) clock_.sleep_ms(kTraceOpenRetryMs);
+        bool held = false;
         handle_ = files_.open_existing_for_write(path, &held);
-    }
-    if (handle_ != platform::Files::kInvalid) return 1;
-    if (held) return 0;
-    handle_ = files_.create_new_for_write(path);
-    if (handle_ == platform::Files::kInvalid) {
-        if (!files_.create_directory(directory_)) return 0;
+        if (handle_ != platform::Files::kInvalid) return 1;
+        if (held) continue;
         handle_ = files_.create_new_for_write(path);
-        if (handle_ == platform::Files::kInvalid) return 0;
+        if (handle_ == platform::Files::kInvalid && files_.create_directory(directory_))
+            handle_ = files_.create_new_for_write(path);
+        if (handle_ != platform::Files::kInvalid) {
+            std::string banner(kTraceBanner);
+            banner += "\r\n";
+            write_text(banner);
+            return 1;
+        }
+        // Neither opened nor created: another writer may have created the
+        // file between the two steps, and may hold it now.
+        handle_ = files_.open_existing_for_write(path, &held);
+        if (handle_ != platform::Files::kInvalid) return 1;
+        if (!held) return 0;
     }
-    std::string banner(kTraceBanner);
-    banner += "\r\n";
-    write_text(banner);
-    return 1;
+    return 0;
 }
 
 int TraceLog::TraceWrite(int kind) {

@@ -106,7 +106,16 @@ TEST_F(TraceFixture, FileHeldForAMomentIsWaitedFor) {
             if (--left_ == 0) f_.hold(path_, false);
             return f_.open_existing_for_write(p, held);
         }
-        Handle create_new_for_write(const std::string& p) override { return f_.create_new_for_write(p); }
+        // The other writer creates the file (and holds it) just before we do.
+        Handle create_new_for_write(const std::string& p) override {
+            if (created_by_other_) {
+                created_by_other_ = false;
+                f_.put(path_, std::string(kTraceBanner) + "\r\n");
+                f_.hold(path_, true);
+            }
+            return f_.create_new_for_write(p);
+        }
+        void create_race() { created_by_other_ = true; }
         Handle open_existing_read_write(const std::string& p) override { return f_.open_existing_read_write(p); }
         Handle create_always_read_write(const std::string& p) override { return f_.create_always_read_write(p); }
         bool create_directory(const std::string& p) override { return f_.create_directory(p); }
@@ -119,6 +128,7 @@ TEST_F(TraceFixture, FileHeldForAMomentIsWaitedFor) {
         fakes::FakeFiles& f_;
         std::string path_;
         int left_;
+        bool created_by_other_ = false;
     };
     log.message("first");
     files.hold(file(), true);
@@ -130,6 +140,16 @@ TEST_F(TraceFixture, FileHeldForAMomentIsWaitedFor) {
     const std::string c = files.content(file());
     EXPECT_NE(c.find("] first\r\n["), std::string::npos) << c;
     EXPECT_NE(c.find("] second\r\n"), std::string::npos) << c;
+    EXPECT_EQ(files.open_handles(), 0);
+
+    // The day's first line: the other writer creates the file between our
+    // failed open and our create, and holds it for a moment.
+    clock.set_local_time({2027, 1, 1, 0, 0, 0, 0});
+    ReleasedAfter racing(files, file(), 3);
+    racing.create_race();
+    TraceLog third(racing, clock);
+    third.message("third");
+    EXPECT_EQ(files.content(file()), "ZRN OPOSTrace: v3.3.8.1\r\n[01/01-00:00:00] third\r\n") << "one banner, no line lost";
     EXPECT_EQ(files.open_handles(), 0);
 }
 
