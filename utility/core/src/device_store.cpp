@@ -194,6 +194,15 @@ bool DeviceStore::collect_logical_names(std::string_view device_key, std::vector
     return true;
 }
 
+bool DeviceStore::read_logical_names(std::string_view device_key, std::vector<std::string>* names) {
+    ScopedKey key(reg_);
+    if (reg_.open_key(kHklm, kDeviceClassKey, true, key.out()) != kRegOk) return false;
+    names->clear();
+    for (NamedValue& v : list_values(reg_, key.get()))
+        if (v.logical && v.text == device_key) names->push_back(std::move(v.name));
+    return true;
+}
+
 void DeviceStore::default_logical_names(std::string_view device_key) {
     std::vector<std::string> names, data;
     RegKey key = 0;

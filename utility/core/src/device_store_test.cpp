@@ -271,6 +271,8 @@ TEST_F(StoreTest, RemoveTakesTheFirstMatchingNameOfTheDevice) {
 TEST_F(StoreTest, CollectingAndDefaultNamesTellWhenTheClassKeyIsMissing) {
     Strings names{"kept"}, data{"kept"};
     RegKey key = 0;
+    EXPECT_FALSE(store.read_logical_names("CD730", &names));
+    EXPECT_TRUE(prompter.prompts().empty()) << "reading names to show them asks nothing";
     EXPECT_FALSE(store.collect_logical_names("CD730", &names, &data, &key));
     store.default_logical_names("CD730");
     ASSERT_EQ(prompter.prompts().size(), 2u);
@@ -300,6 +302,10 @@ TEST_F(StoreTest, DefaultNamesReplaceTheDevicesNames) {
     EXPECT_EQ(data, (Strings{"CD730", "CD730"}));
     EXPECT_EQ(reg.f.open_handles(), 1) << "the class key is handed to the caller";
     EXPECT_EQ(store.close_key(key), DeviceStore::kClosed);
+    Strings shown{"stale"};
+    ASSERT_TRUE(store.read_logical_names("CD730", &shown));
+    EXPECT_EQ(shown, (Strings{"Till", "Spare"}));
+    EXPECT_EQ(reg.f.open_handles(), 0) << "reading to show closes the class key";
 
     store.default_logical_names("CD730");
     Strings expected{"=ZRN cash drawers", "Drawer=CD730", "Side=CD347"};

@@ -123,6 +123,10 @@ public:
     // opened.
     bool collect_logical_names(std::string_view device_key, std::vector<std::string>* names,
                                std::vector<std::string>* data, platform::RegKey* class_key);
+    // The logical names standing for the device, in enumeration order, for
+    // showing them: no message, the key closed again. False when the class
+    // key could not be opened (names then unchanged).
+    bool read_logical_names(std::string_view device_key, std::vector<std::string>* names);
     // Replaces the device's logical names by the default set, all of which
     // stand for the USB device.
     void default_logical_names(std::string_view device_key);

@@ -1,0 +1,467 @@
+#include "zrn/utility/main_presenter.h"
+
+#include <gtest/gtest.h>
+
+#include <variant>
+
+#include "zrn/device_types.h"
+#include "zrn/fakes/fake_files.h"
+#include "zrn/fakes/fake_registry.h"
+#include "zrn/utility/fake_prompter.h"
+
+namespace zrn::utility {
+namespace {
+
+using platform::kHklm;
+using platform::kRegOk;
+using platform::RegData;
+using platform::RegKey;
+using Strings = std::vector<std::string>;
+using Rows = std::vector<ListRow>;
+using Value = std::variant<std::int32_t, std::string, RegData>;
+
+const std::string kUsbFile(kUsbConfigPath);
+const std::string kUsbRoot = "<ZRNUSB730Config Version=\"1.0\">";
+const std::string kUsbEnd = "</ZRNUSB730Config>";
+std::string usb_element(const std::string& slot, const std::string& id) {
+    return "<HIDID UPort=\"" + slot + "\" ID=\"" + id + "\"/>";
+}
+
+class PresenterTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        EXPECT_EQ(reg.open_handles(), 0) << "a key was left open";
+        EXPECT_EQ(files.open_handles(), 0) << "the USB file was left open";
+    }
+
+    void add_device(const std::string& key, const std::vector<std::pair<std::string, Value>>& values) {
+        platform::ScopedKey k(reg);
+        ASSERT_EQ(reg.create_key(kHklm, std::string(kDeviceClassKey) + "\\" + key, "", k.out(), nullptr), kRegOk);
+        for (const auto& [name, v] : values) {
+            if (auto* n = std::get_if<std::int32_t>(&v))
+                ASSERT_EQ(platform::set_dword(reg, k.get(), name, static_cast<std::uint32_t>(*n)), kRegOk);
+            else if (auto* t = std::get_if<std::string>(&v))
+                ASSERT_EQ(platform::set_sz(reg, k.get(), name, *t), kRegOk);
+            else
+                ASSERT_EQ(reg.set_value(k.get(), name, std::get<RegData>(v)), kRegOk);
+        }
+    }
+    void put_class_value(const std::string& name, const std::string& data) {
+        platform::ScopedKey k(reg);
+        ASSERT_EQ(reg.create_key(kHklm, kDeviceClassKey, "", k.out(), nullptr), kRegOk);
+        ASSERT_EQ(platform::set_sz(reg, k.get(), name, data), kRegOk);
+    }
+    void usb_file(const std::string& content) {
+        for (const char* dir : {"C:\\Program Files", "C:\\Program Files\\Common Files"})
+            ASSERT_TRUE(files.create_directory(dir));
+        ASSERT_TRUE(files.create_directory(std::string(kUsbConfigFolder)));
+        files.put(kUsbFile, content);
+    }
+    Strings class_values() {
+        Strings out;
+        platform::ScopedKey k(reg);
+        if (reg.open_key(kHklm, kDeviceClassKey, false, k.out()) != kRegOk) return out;
+        std::string name;
+        RegData d;
+        for (std::uint32_t i = 0; reg.enum_value(k.get(), i, &name, &d) == kRegOk; ++i)
+            out.push_back(name + "=" + value_as_text(d.type, d.bytes));
+        return out;
+    }
+    Strings device_keys() {
+        Strings names;
+        store.enum_device_keys(&names);
+        return names;
+    }
+    Strings tree() const {
+        Strings texts;
+        for (const TreeItem& i : presenter.items()) texts.push_back(i.text);
+        return texts;
+    }
+    ItemId item(const std::string& text) const {
+        for (const TreeItem& i : presenter.items())
+            if (i.text == text) return i.id;
+        ADD_FAILURE() << "no item " << text;
+        return kNoItem;
+    }
+    void select(const std::string& text) { presenter.on_selection_changed(item(text)); }
+    bool device_flags(bool on) const {
+        return presenter.EnableAddDevice && presenter.EnableLdn == on && presenter.EnableRemoveDevice == on &&
+               presenter.EnableModifySettings == on && presenter.EnableCheckHealth == on;
+    }
+
+    // Defaults of a serial II entry: COM1, 9600,8,1,None,None, CTS, "7".
+    void add_cd926(const std::string& key) {
+        add_device(key, {{"DeviceDesc", std::string(kDeviceTypes[0].default_desc)},
+                         {"DeviceID", 0},
+                         {"Port", 1},
+                         {"BaudRate", 5},
+                         {"DataBitLen", 8},
+                         {"StopBits", 1},
+                         {"Parity", 0},
+                         {"HandShaking", 0},
+                         {"Status", 0},
+                         {"FirstOC", std::string("7")}});
+    }
+
+    fakes::FakeRegistry reg;
+    fakes::FakeFiles files;
+    FakePrompter prompter;
+    DeviceStore store{reg, prompter};
+    UsbConfig usb{files};
+    LeftViewPresenter presenter{store, usb, prompter};
+};
+
+TEST_F(PresenterTest, TreeShowsTheRootAndDevicesOfKnownTypes) {
+    presenter.fill_tree();
+    EXPECT_EQ(tree(), Strings{"CashDrawer"}) << "no device class key: the root alone";
+
+    for (const char* key : {"CD926", "Other", "CD347-2", "CD730", "CDX99", "CD615"}) add_device(key, {});
+    LeftViewPresenter fresh{store, usb, prompter};
+    fresh.fill_tree();
+    EXPECT_EQ(fresh.DeviceKeys, (Strings{"CD347-2", "CD615", "CD730", "CD926", "CDX99", "Other"}));
+    Strings texts;
+    for (const TreeItem& i : fresh.items()) texts.push_back(i.text);
+    EXPECT_EQ(texts, (Strings{"CashDrawer", "CD347-2", "CD615", "CD730", "CD926"}));
+    EXPECT_EQ(fresh.items().front().id, fresh.RootItem);
+
+    // At start only Add Device, Property, Exit and About are enabled.
+    for (int id : {kIdAddDevice, kIdProperty, kIdAppExit, kIdAppAbout}) EXPECT_TRUE(fresh.is_enabled(id)) << id;
+    for (int id : {kIdAddLdn, kIdRemoveDevice, kIdModifySettings, kIdCheckHealth})
+        EXPECT_FALSE(fresh.is_enabled(id)) << id;
+    EXPECT_EQ(fresh.list.mode, ListMode::Icon);
+    EXPECT_EQ(fresh.status.text, kIdleStatusText);
+    EXPECT_TRUE(prompter.prompts().empty());
+}
+
+TEST_F(PresenterTest, RowsOfEachTypeWithTheirTexts) {
+    add_cd926("CD926");
+    add_device("CD347-2", {{"DeviceDesc", std::string("Smart drawer")},
+                           {"Port", 4},
+                           {"BaudRate", 6},
+                           {"DataBitLen", 7},
+                           {"StopBits", 2},
+                           {"Parity", 2},
+                           {"HandShaking", 1},
+                           {"Status", 2},
+                           {"FirstOC", std::string("91")},
+                           {"SecondOC", std::string("27")},
+                           {"DrawerNo", 2}});
+    add_device("CD615", {{"DeviceDesc", std::string("Parallel drawer")},
+                         {"Port", 2},
+                         {"Status", 3},
+                         {"FirstOC", std::string("91")},
+                         {"SecondOC", std::string("")},
+                         {"DrawerNo", 1}});
+    add_device("CD730", {{"DeviceDesc", std::string("USB drawer")}, {"Port", 0}});
+    put_class_value("Till", "CD926");
+    put_class_value("drawer2", "CD615");
+    put_class_value("Front", "CD926");
+    put_class_value("Wide", "CD926-2");  // another device: names compare whole
+    put_class_value("Drawer1", "CD615");
+    put_class_value("Drawer1 ", "CD615");
+    put_class_value(" Alpha", "CD615");
+    put_class_value("CashDrawer", "CD730");
+    put_class_value("CD", "CD730");
+    presenter.fill_tree();
+
+    select("CD926");
+    EXPECT_EQ(presenter.list.rows, (Rows{{"Device Name", std::string(kDeviceTypes[0].default_desc)},
+                                         {"Port", "COM1"},
+                                         {"Serial Settings", "9600,8,1,None,None"},
+                                         {"Status Indicator", "CTS"},
+                                         {"ASCII Open Drawer Character", "7"},
+                                         {"LDN", "Front"},
+                                         {"LDN", "Till"}}));
+    EXPECT_EQ(presenter.DeviceLdns, (Strings{"Till", "Front"}));
+    EXPECT_EQ(presenter.list.mode, ListMode::Report);
+    EXPECT_EQ(presenter.list.columns, (std::vector<ListColumn>{{"Description", 195}, {"Value", 265}}));
+    EXPECT_EQ(presenter.status.text, "CD926");
+    EXPECT_EQ(presenter.status.width, 400);
+    EXPECT_EQ(presenter.SelectedText, "CD926");
+    EXPECT_TRUE(device_flags(true));
+
+    select("CD347-2");
+    EXPECT_EQ(presenter.list.rows, (Rows{{"Device Name", "Smart drawer"},
+                                         {"Port", "COM4"},
+                                         {"Serial Settings", "19200,7,2,Even,CTS/RTS"},
+                                         {"Status Indicator", "CTS/RI"},
+                                         {"ASCII Open Character1", "91"},
+                                         {"ASCII Open Drawer Character2", "27"},
+                                         {"Drawer Number", "2"}}));
+
+    // Sorted on the names without their blanks, byte-wise (upper case first);
+    // "Drawer1 " is Drawer1 again and dropped; " Alpha" keeps its blank.
+    select("CD615");
+    EXPECT_EQ(presenter.list.rows, (Rows{{"Device Name", "Parallel drawer"},
+                                         {"Port", "LPT2"},
+                                         {"ASCII Open Drawer Character1", "91"},
+                                         {"ASCII Open Drawer Character2", ""},
+                                         {"Drawer Number", "1"},
+                                         {"LDN", " Alpha"},
+                                         {"LDN", "Drawer1"},
+                                         {"LDN", "drawer2"}}));
+    EXPECT_EQ(presenter.RowStatusIndicator, "CTS/RI") << "a parallel entry's Status is not shown";
+
+    select("CD730");
+    EXPECT_EQ(presenter.list.rows,
+              (Rows{{"Device Name", "USB drawer"}, {"Port", "USB0"}, {"LDN", "CD"}, {"LDN", "CashDrawer"}}));
+    EXPECT_EQ(presenter.status.text, "CD730");
+    EXPECT_TRUE(prompter.prompts().empty());
+}
+
+TEST_F(PresenterTest, MissingValuesKeepTheirTextAndUnknownNumbersShowAsStored) {
+    add_device("CD347", {{"DeviceDesc", std::string("Smart drawer")},
+                         {"Port", 2},
+                         {"BaudRate", 1},
+                         {"DataBitLen", 8},
+                         {"StopBits", 1},
+                         {"Parity", 1},
+                         {"HandShaking", 2},
+                         {"Status", 1},
+                         {"FirstOC", std::string("91")},
+                         {"SecondOC", std::string("91")},
+                         {"DrawerNo", 1}});
+    // No FirstOC, no StopBits; numbers no table holds; a binary description.
+    add_device("CD926", {{"DeviceDesc", RegData{3, {0x41, 0x42}}},
+                         {"Port", 5},
+                         {"BaudRate", 9},
+                         {"DataBitLen", 8},
+                         {"Parity", 0},
+                         {"HandShaking", 0},
+                         {"Status", 7}});
+    add_device("CD926-2", {{"Port", -1},
+                           {"BaudRate", 9},
+                           {"DataBitLen", std::string("8 bits")},
+                           {"StopBits", 2},
+                           {"Parity", 5},
+                           {"HandShaking", 2},
+                           {"Status", 3}});
+    add_device("CD615", {{"Port", 3}});
+    presenter.fill_tree();
+
+    select("CD347");
+    EXPECT_EQ(presenter.RowSerialSettings, "600,8,1,Odd,XOn/XOff");
+    EXPECT_EQ(presenter.RowStatusIndicator, "RI");
+
+    select("CD926");
+    EXPECT_EQ(presenter.list.rows, (Rows{{"Device Name", "?"},
+                                         {"Port", "5"},
+                                         {"Serial Settings", "600,8,1,Odd,XOn/XOff"},
+                                         {"Status Indicator", "7"},
+                                         {"ASCII Open Drawer Character", "91"}}));
+
+    select("CD926-2");
+    EXPECT_EQ(presenter.RowPort, "-1");
+    EXPECT_EQ(presenter.RowSerialSettings, "9,8,2,5,XOn/XOff");
+    EXPECT_EQ(presenter.RowStatusIndicator, "No Line");
+    EXPECT_EQ(presenter.RowDeviceName, "?") << "kept from the device before";
+
+    select("CD615");
+    EXPECT_EQ(presenter.RowPort, "3");
+    EXPECT_EQ(presenter.RowOpenChar2, "91");
+    EXPECT_EQ(presenter.RowDrawerNumber, "1");
+
+    // An entry deleted behind the utility's back still shows its rows.
+    ASSERT_EQ(store.delete_device_key("CD347"), DeviceStore::kClassKeyOpened);
+    select("CD347");
+    ASSERT_EQ(presenter.list.rows.size(), 7u);
+    EXPECT_EQ(presenter.list.rows[1], (ListRow{"Port", "3"}));
+}
+
+TEST_F(PresenterTest, RootSelectionEmptiesTheListAndDisablesDeviceCommands) {
+    add_cd926("CD926");
+    presenter.fill_tree();
+    select("CD926");
+    ASSERT_FALSE(presenter.list.rows.empty());
+
+    select("CashDrawer");
+    EXPECT_EQ(presenter.SelectedText, "CashDrawer");
+    EXPECT_TRUE(presenter.list.rows.empty());
+    EXPECT_TRUE(presenter.list.columns.empty());
+    EXPECT_EQ(presenter.list.mode, ListMode::List);
+    EXPECT_EQ(presenter.status.text, "Cash Drawer device");
+    EXPECT_EQ(presenter.status.width, 300);
+    EXPECT_TRUE(device_flags(false));
+    EXPECT_TRUE(presenter.is_enabled(kIdProperty));
+    EXPECT_EQ(presenter.on_command(kIdRemoveDevice), Run::Nothing);
+    EXPECT_EQ(presenter.on_command(kIdAddLdn), Run::Nothing);
+    EXPECT_EQ(presenter.on_command(kIdProperty), Run::PropertyPage);
+    EXPECT_TRUE(prompter.prompts().empty());
+    EXPECT_EQ(device_keys(), Strings{"CD926"});
+}
+
+TEST_F(PresenterTest, ContextMenuFollowsTheItemAtThePoint) {
+    add_cd926("CD926");
+    add_cd926("CD926-2");
+    presenter.fill_tree();
+    const ItemId second = item("CD926-2");
+    std::vector<Point> asked;
+    const Point device_at{40, 60};
+    const auto hit = [&](Point p) {
+        asked.push_back(p);
+        return p == device_at ? second : kNoItem;
+    };
+
+    // Nothing at the caret yet: the root's menu, never the device one.
+    EXPECT_EQ(presenter.on_context_menu({5, 5}, {0, 0}, hit).resource, kIdrLevel0);
+
+    // The keyboard on a device item: the menu opens at the cursor.
+    select("CD926");
+    const PopupMenu keys = presenter.on_context_menu({-1, -1}, {300, 200}, hit);
+    EXPECT_EQ(keys.resource, kIdrLevel1);
+    EXPECT_EQ(keys.at, (Point{300, 200}));
+    EXPECT_EQ(asked.back(), (Point{300, 200})) << "the hit test looks at the cursor";
+    EXPECT_EQ(presenter.SelectedText, "CD926");
+
+    // A right click on another device makes it the caret and shows its rows.
+    select("CashDrawer");
+    presenter.on_right_click();
+    EXPECT_EQ(presenter.SelectedText, "CashDrawer");
+    const PopupMenu click = presenter.on_context_menu(device_at, {1, 1}, hit);
+    EXPECT_EQ(click.resource, kIdrLevel1);
+    EXPECT_EQ(click.at, device_at);
+    EXPECT_EQ(presenter.caret(), second);
+    EXPECT_EQ(presenter.SelectedText, "CD926-2");
+    EXPECT_EQ(presenter.status.text, "CD926-2");
+    EXPECT_TRUE(device_flags(true));
+
+    select("CashDrawer");
+    const PopupMenu root = presenter.on_context_menu({-1, -1}, {7, 8}, hit);
+    EXPECT_EQ(root.resource, kIdrLevel0);
+    EXPECT_EQ(root.at, (Point{7, 8}));
+}
+
+TEST_F(PresenterTest, RemovalAsksThenDeletesTheKeyAndOneOfItsNames) {
+    add_device("CD615", {{"Port", 1}});
+    add_cd926("CD926");
+    put_class_value("Left", "CD615");
+    put_class_value("Drawer", "CD926");
+    put_class_value("Right", "CD615");
+    put_class_value("Back", "CD615");
+    presenter.fill_tree();
+    select("CD615");
+    const Rows rows = presenter.list.rows;
+    const Strings values = class_values();
+
+    prompter.script({Answer::No, Answer::Yes});
+    EXPECT_EQ(presenter.on_command(kIdRemoveDevice), Run::Nothing);
+    ASSERT_EQ(prompter.prompts().size(), 1u);
+    EXPECT_EQ(prompter.prompts()[0].text, "Are you sure you want to remove the\nCD615 cash drawer device?");
+    EXPECT_EQ(prompter.prompts()[0].caption, "QVTUtility");
+    EXPECT_EQ(prompter.prompts()[0].buttons, Buttons::YesNo);
+    EXPECT_EQ(device_keys(), (Strings{"CD615", "CD926"})) << "No changes nothing";
+    EXPECT_EQ(class_values(), values);
+    EXPECT_EQ(tree(), (Strings{"CashDrawer", "CD615", "CD926"}));
+    EXPECT_EQ(presenter.list.rows, rows);
+
+    presenter.on_command(kIdRemoveDevice);
+    EXPECT_EQ(prompter.prompts().size(), 2u);
+    EXPECT_EQ(device_keys(), Strings{"CD926"});
+    EXPECT_EQ(class_values(), (Strings{"Drawer=CD926", "Right=CD615", "Back=CD615"}));
+    EXPECT_FALSE(files.exists(kUsbFile)) << "only a USB device has a slot";
+    EXPECT_EQ(tree(), (Strings{"CashDrawer", "CD926"}));
+    // The list moves on to a device that exists.
+    EXPECT_EQ(presenter.SelectedText, "CD926");
+    EXPECT_EQ(presenter.list.rows.back(), (ListRow{"LDN", "Drawer"}));
+    EXPECT_TRUE(device_flags(true));
+}
+
+TEST_F(PresenterTest, UsbRemovalReleasesTheSlotOnlyOnceTheKeyIsGone) {
+    add_device("CD730", {{"Port", 0}});
+    for (const char* name : {"CashDrawer", "CD", "Drawer"}) put_class_value(name, "CD730");
+    // A key with a sub-key cannot be deleted.
+    add_device("CD730\\Locked", {});
+    const std::string two = kUsbRoot + usb_element("USB0", "5") + usb_element("USB3", "12") + kUsbEnd;
+    usb_file(two);
+    presenter.fill_tree();
+    select("CD730");
+
+    prompter.script({Answer::Yes, Answer::Ok, Answer::Yes});
+    presenter.on_command(kIdRemoveDevice);
+    ASSERT_EQ(prompter.prompts().size(), 2u);
+    EXPECT_EQ(prompter.prompts()[1].text, "The CD730 cash drawer device could not be removed.");
+    EXPECT_EQ(prompter.prompts()[1].icon, Icon::Error);
+    EXPECT_EQ(device_keys(), Strings{"CD730"});
+    EXPECT_EQ(class_values().size(), 3u);
+    EXPECT_EQ(files.content(kUsbFile), two);
+    EXPECT_EQ(tree(), (Strings{"CashDrawer", "CD730"}));
+    EXPECT_TRUE(device_flags(true));
+
+    {
+        platform::ScopedKey k(reg);
+        ASSERT_EQ(store.open_device_key("CD730", k.out()), DeviceStore::kOpened);
+        ASSERT_EQ(reg.delete_key(k.get(), "Locked"), kRegOk);
+    }
+    presenter.on_command(kIdRemoveDevice);
+    EXPECT_TRUE(device_keys().empty());
+    EXPECT_EQ(class_values(), (Strings{"CD=CD730", "Drawer=CD730"}));
+    EXPECT_EQ(files.content(kUsbFile), kUsbRoot + usb_element("USB3", "12") + kUsbEnd);
+    // The last device gone: the root is selected, only Add Device and
+    // Property remain.
+    EXPECT_EQ(tree(), Strings{"CashDrawer"});
+    EXPECT_EQ(presenter.SelectedText, "CashDrawer");
+    EXPECT_TRUE(device_flags(false));
+    EXPECT_TRUE(presenter.list.rows.empty());
+    EXPECT_TRUE(presenter.is_enabled(kIdProperty));
+    EXPECT_EQ(presenter.on_command(kIdRemoveDevice), Run::Nothing);
+    EXPECT_EQ(prompter.prompts().size(), 3u) << "nothing left to remove";
+}
+
+TEST_F(PresenterTest, AddedDeviceIsInsertedSelectedAndShown) {
+    add_cd926("CD926");
+    presenter.fill_tree();
+    select("CashDrawer");
+
+    EXPECT_EQ(presenter.on_command(kIdAddDevice), Run::AddDeviceWizard);
+    presenter.on_dialog_closed(Run::AddDeviceWizard, false);
+    EXPECT_EQ(tree(), (Strings{"CashDrawer", "CD926"})) << "a cancelled wizard adds nothing";
+
+    add_device("CD347", {{"Port", 3}, {"DrawerNo", 2}});
+    put_class_value("Side", "CD347");
+    presenter.DialogDeviceKey = "CD347";
+    presenter.on_dialog_closed(Run::AddDeviceWizard, true);
+    EXPECT_EQ(tree(), (Strings{"CashDrawer", "CD926", "CD347"})) << "at the end, not in name order";
+    EXPECT_EQ(presenter.LastInsertedItem, item("CD347"));
+    EXPECT_EQ(presenter.caret(), item("CD347"));
+    EXPECT_EQ(presenter.status.text, "CD347");
+    EXPECT_EQ(presenter.RowPort, "COM3");
+    EXPECT_EQ(presenter.list.rows.back(), (ListRow{"LDN", "Side"}));
+    EXPECT_TRUE(device_flags(true));
+
+    // A key the tree already shows is selected, not shown twice.
+    presenter.DialogDeviceKey = "CD926";
+    presenter.on_dialog_closed(Run::AddDeviceWizard, true);
+    EXPECT_EQ(tree(), (Strings{"CashDrawer", "CD926", "CD347"}));
+    EXPECT_EQ(presenter.SelectedText, "CD926");
+}
+
+TEST_F(PresenterTest, DeviceCommandsHandTheSelectedKeyToTheirDialogs) {
+    add_cd926("CD926");
+    add_cd926("CD926-2");
+    presenter.fill_tree();
+    select("CD926-2");
+
+    EXPECT_EQ(presenter.on_command(kIdAddLdn), Run::LdnDialog);
+    EXPECT_EQ(presenter.DialogDeviceKey, "CD926-2");
+    put_class_value("Back", "CD926-2");
+    presenter.on_dialog_closed(Run::LdnDialog, false);
+    EXPECT_EQ(presenter.list.rows.back(), (ListRow{"LDN", "Back"})) << "the list is read again";
+
+    select("CD926");
+    EXPECT_EQ(presenter.on_command(kIdModifySettings), Run::ModifyDialog);
+    EXPECT_EQ(presenter.DialogDeviceKey, "CD926");
+    EXPECT_EQ(presenter.on_command(kIdCheckHealth), Run::CheckHealth);
+    EXPECT_EQ(presenter.DialogDeviceKey, "CD926");
+
+    // The list pane handles none of the tree's commands.
+    for (int id : {kIdAddDevice, kIdAddLdn, kIdRemoveDevice, kIdProperty, kIdCheckHealth, kIdModifySettings})
+        EXPECT_FALSE(presenter.is_enabled(id, false)) << id;
+    EXPECT_TRUE(presenter.is_enabled(kIdAppExit, false));
+    EXPECT_TRUE(presenter.is_enabled(kIdAppAbout, false));
+    EXPECT_FALSE(presenter.is_enabled(9999));
+    EXPECT_EQ(presenter.on_command(kIdAppExit), Run::Nothing);
+    EXPECT_TRUE(prompter.prompts().empty());
+}
+
+}  // namespace
+}  // namespace zrn::utility
