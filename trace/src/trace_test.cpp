@@ -5,6 +5,7 @@
 
 #include "zrn/fakes/fake_clock.h"
 #include "zrn/fakes/fake_files.h"
+#include "zrn/fakes/forwarding_files.h"
 #include "zrn/trace.h"
 
 namespace zrn {
@@ -99,9 +100,10 @@ TEST_F(TraceFixture, FileHeldElsewhereOrNoDirectoryDropsTheLine) {
 // Another writer holds the file for a moment (its own line): the line waits
 // for it instead of being lost.
 TEST_F(TraceFixture, FileHeldForAMomentIsWaitedFor) {
-    class ReleasedAfter final : public platform::Files {
+    class ReleasedAfter final : public fakes::ForwardingFiles {
     public:
-        ReleasedAfter(fakes::FakeFiles& f, std::string path, int opens) : f_(f), path_(std::move(path)), left_(opens) {}
+        ReleasedAfter(fakes::FakeFiles& f, std::string path, int opens)
+            : ForwardingFiles(f), f_(f), path_(std::move(path)), left_(opens) {}
         Handle open_existing_for_write(const std::string& p, bool* held) override {
             if (--left_ == 0) f_.hold(path_, false);
             return f_.open_existing_for_write(p, held);
@@ -116,13 +118,6 @@ TEST_F(TraceFixture, FileHeldForAMomentIsWaitedFor) {
             return f_.create_new_for_write(p);
         }
         void create_race() { created_by_other_ = true; }
-        Handle open_existing_read_write(const std::string& p) override { return f_.open_existing_read_write(p); }
-        Handle create_always_read_write(const std::string& p) override { return f_.create_always_read_write(p); }
-        bool create_directory(const std::string& p) override { return f_.create_directory(p); }
-        void seek_end(Handle h) override { f_.seek_end(h); }
-        bool read(Handle h, void* d, std::size_t max, std::size_t* got) override { return f_.read(h, d, max, got); }
-        void write(Handle h, const void* d, std::size_t n) override { f_.write(h, d, n); }
-        void close(Handle h) override { f_.close(h); }
 
     private:
         fakes::FakeFiles& f_;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "zrn/fakes/fake_files.h"
+#include "zrn/fakes/forwarding_files.h"
 
 namespace zrn::utility {
 namespace {
@@ -170,24 +171,14 @@ TEST_F(UsbConfigTest, AFileHeldElsewhereOrNotCreatableIsLeftAlone) {
 
     // The other program lets go just after the utility's read gave up: the
     // release must not write the empty lists over the slots it never saw.
-    class LetGoAfterRead final : public platform::Files {
+    class LetGoAfterRead final : public fakes::ForwardingFiles {
     public:
-        explicit LetGoAfterRead(fakes::FakeFiles& f) : f_(f) {}
-        Handle open_existing_for_write(const std::string& p, bool* held) override {
-            return f_.open_existing_for_write(p, held);
-        }
-        Handle create_new_for_write(const std::string& p) override { return f_.create_new_for_write(p); }
+        explicit LetGoAfterRead(fakes::FakeFiles& f) : ForwardingFiles(f), f_(f) {}
         Handle open_existing_read_write(const std::string& p) override {
             const Handle h = f_.open_existing_read_write(p);
             if (h == kInvalid && ++failed_opens_ == 2) f_.hold(p, false);  // the read's last try
             return h;
         }
-        Handle create_always_read_write(const std::string& p) override { return f_.create_always_read_write(p); }
-        bool create_directory(const std::string& p) override { return f_.create_directory(p); }
-        void seek_end(Handle h) override { f_.seek_end(h); }
-        bool read(Handle h, void* d, std::size_t max, std::size_t* got) override { return f_.read(h, d, max, got); }
-        void write(Handle h, const void* d, std::size_t n) override { f_.write(h, d, n); }
-        void close(Handle h) override { f_.close(h); }
 
     private:
         fakes::FakeFiles& f_;
