@@ -15,6 +15,7 @@
 #include "opos_client.h"
 #include "sim_hid.h"
 #include "sim_win32.h"
+#include "zrn/device_config.h"
 #include "zrn/device_types.h"
 #include "zrn/opos.h"
 #include "zrn/trace.h"
@@ -33,7 +34,7 @@ inline win32::Win32Registry& registry() {
 }
 
 inline void settings(std::int32_t trace_enabled, const std::string& target = sim_dir()) {
-    so::testing::write_settings(registry(), target, trace_enabled);
+    config::write_service_settings(registry(), {target, trace_enabled});
 }
 
 inline void remove_device(const std::string& key) {
@@ -47,7 +48,7 @@ inline void write_devices() {
     so::testing::write_device(registry(), "CD347-2", kDeviceIdSmartSerial, 2);
     so::testing::write_device(registry(), "CD615", kDeviceIdParallel, 1);
     so::testing::write_device(registry(), "CD730", kDeviceIdUsb);
-    so::testing::write_logical(registry(), "FrontDrawer", "CD926");
+    config::write_logical_name(registry(), "FrontDrawer", "CD926");
     remove_device("CD999");
 }
 

@@ -6,7 +6,7 @@
 
 #include "zrn/device_types.h"
 #include "zrn/opos.h"
-#include "zrn/so/config.h"
+#include "zrn/device_config.h"
 #include "zrn/text.h"
 
 namespace zrn::cli {
@@ -252,18 +252,18 @@ void list_devices(platform::Registry& reg, std::vector<DeviceListing>* devices, 
         d.key = key;
         platform::ScopedKey k(reg);
         if (reg.open_key(cls.get(), key, false, k.out()) == platform::kRegOk) {
-            platform::query_text(reg, k.get(), "", 256, &d.prog_id);
-            platform::query_text(reg, k.get(), "DeviceDesc", 256, &d.description);
+            config::read_text(reg, k.get(), "", &d.prog_id);
+            config::read_text(reg, k.get(), "DeviceDesc", &d.description);
             std::string text;
-            if (platform::query_text(reg, k.get(), "DeviceID", 64, &text) == platform::kRegOk)
+            if (config::read_text(reg, k.get(), "DeviceID", &text) == platform::kRegOk)
                 d.device_id = decimal_value(text);
             text.clear();
-            if (platform::query_text(reg, k.get(), "Port", 64, &text) == platform::kRegOk)
+            if (config::read_text(reg, k.get(), "Port", &text) == platform::kRegOk)
                 d.port = decimal_value(text);
         }
         devices->push_back(std::move(d));
     }
-    for (const auto& [name, target] : so::read_logical_names(reg)) names->push_back({name, target});
+    for (const auto& [name, target] : config::read_logical_names(reg)) names->push_back({name, target});
 }
 
 namespace {
@@ -304,13 +304,13 @@ std::string format_listing(const std::vector<DeviceListing>& devices, const std:
 
 Resolved resolve(platform::Registry& reg, const std::string& name) {
     Resolved r;
-    r.key = so::translate_device_name(so::read_logical_names(reg), name);
+    r.key = config::translate_device_name(config::read_logical_names(reg), name);
     platform::ScopedKey k(reg);
     if (reg.open_key(platform::kHklm, std::string(kDeviceClassKey) + "\\" + r.key, false, k.out()) !=
         platform::kRegOk)
         return r;
     r.found = true;
-    platform::query_text(reg, k.get(), "", 256, &r.prog_id);
+    config::read_text(reg, k.get(), "", &r.prog_id);
     return r;
 }
 
