@@ -89,28 +89,22 @@ public:
 };
 
 // Kernel objects every process on the machine must find, whatever its build
-// and its user: the global namespace, open to every user. Where the global
-// namespace is closed to the process (creating a global section needs a
-// privilege an ordinary user may lack), the session's namespace serves.
+// and its user: created open to every user, or opened when they exist.
 class SharedNames {
 public:
     SharedNames() {
         open_to_all_ = InitializeSecurityDescriptor(&sd_, SECURITY_DESCRIPTOR_REVISION) &&
                        SetSecurityDescriptorDacl(&sd_, TRUE, nullptr, FALSE);
     }
-    HANDLE mutex(const char* name) {
-        const std::string global = std::string("Global\\") + name;
-        HANDLE h = CreateMutexA(attributes(), FALSE, global.c_str());
-        if (!h) h = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, global.c_str());
-        if (!h) h = CreateMutexA(nullptr, FALSE, name);
+    HANDLE mutex(const std::string& name) {
+        HANDLE h = CreateMutexA(attributes(), FALSE, name.c_str());
+        if (!h) h = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str());
         return h;
     }
     // A section backed by the paging file starts zeroed.
-    HANDLE section(const char* name, DWORD size) {
-        const std::string global = std::string("Global\\") + name;
-        HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, attributes(), PAGE_READWRITE, 0, size, global.c_str());
-        if (!h) h = OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, global.c_str());
-        if (!h) h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name);
+    HANDLE section(const std::string& name, DWORD size) {
+        HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, attributes(), PAGE_READWRITE, 0, size, name.c_str());
+        if (!h) h = OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, name.c_str());
         return h;
     }
 
@@ -123,17 +117,34 @@ private:
 
 // The claim table as every process sees it: one named section mapped by both
 // builds of the module, so a 32-bit and a 64-bit application on one till see
-// each other's claims. The handle stays open until the process ends, so the
-// table lives while any process uses it. Should no section be had at all, the
-// module's own shared section still serves the processes of this build.
-std::uint8_t* claim_block() {
-    static std::uint8_t* block = [] {
-        HANDLE h = SharedNames().section("ZRNOPOSCDClaimTable", zrn::so::kClaimTableSize);
+// each other's claims, and the lock that goes with it. Both live in the global
+// namespace; where that is closed to the process (creating a global section
+// needs a privilege an ordinary user may lack, when no other process made it
+// first), both are the session's. The section's handle stays open until the
+// process ends, so the table lives while any process uses it. Should no
+// section be had at all, the module's own shared section still serves the
+// processes of this build.
+struct ClaimObjects {
+    std::uint8_t* block;
+    HANDLE lock;
+};
+
+const ClaimObjects& claim_objects() {
+    static const ClaimObjects objects = [] {
+        SharedNames names;
+        std::string space = "Global\\";
+        HANDLE h = names.section(space + "ZRNOPOSCDClaimTable", zrn::so::kClaimTableSize);
+        if (!h) {
+            space.clear();
+            h = names.section("ZRNOPOSCDClaimTable", zrn::so::kClaimTableSize);
+        }
         void* view = h ? MapViewOfFile(h, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, zrn::so::kClaimTableSize) : nullptr;
         if (!view && h) CloseHandle(h);
-        return view ? static_cast<std::uint8_t*>(view) : g_claim_block;
+        HANDLE lock = names.mutex(space + "ZRNOPOSCDClaimLock");
+        if (!lock && !space.empty()) lock = names.mutex("ZRNOPOSCDClaimLock");
+        return ClaimObjects{view ? static_cast<std::uint8_t*>(view) : g_claim_block, lock};
     }();
-    return block;
+    return objects;
 }
 
 // Makes a check and an add of the claim table one step for every process.
@@ -143,22 +154,18 @@ public:
         // An abandoned mutex (a process died inside an operation) is ours all
         // the same: every operation leaves the table consistent entry by entry.
         // A holder that never lets go (a hung or suspended application) costs
-        // the others this bound, after which they go on without the lock.
-        HANDLE m = mutex();
+        // the others this bound; the table then refuses claims meanwhile.
+        HANDLE m = claim_objects().lock;
         if (!m) return false;
         const DWORD r = WaitForSingleObject(m, kClaimLockWaitMs);
         return r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
     }
     void unlock() override {
-        if (HANDLE m = mutex()) ReleaseMutex(m);
+        if (HANDLE m = claim_objects().lock) ReleaseMutex(m);
     }
 
 private:
     static constexpr DWORD kClaimLockWaitMs = 2000;
-    static HANDLE mutex() {
-        static HANDLE m = SharedNames().mutex("ZRNOPOSCDClaimLock");
-        return m;
-    }
 };
 
 // Event threads hold a reference to this module and a module lock, so a
@@ -221,7 +228,7 @@ struct Ports {
     win32::Win32Files files;
     TraceLog trace{files, clock};
     NamedMutexClaimLock claim_lock;
-    ClaimTable claims{claim_block(), claim_lock};
+    ClaimTable claims{claim_objects().block, claim_lock};
 };
 
 void ZRN_STDCALL status_capture(const char* status_name, std::int32_t status) {

@@ -1,3 +1,4 @@
+#include <cstring>
 #include <thread>
 
 #include "so_fixture.h"
@@ -518,8 +519,9 @@ TEST(ClaimTable, AddRemoveContainsAndConcurrentClaims) {
     }
 }
 
-// A lock that could not be had within its bound leaves the table usable and
-// is never released by the operation that did not hold it.
+// A lock that could not be had within its bound: a claim is refused rather
+// than risk two holders, a release still goes through, and the lock is never
+// released by an operation that did not hold it.
 TEST(ClaimTable, LockNotHadWithinItsBound) {
     class TimedOutLock final : public ClaimLock {
     public:
@@ -531,12 +533,14 @@ TEST(ClaimTable, LockNotHadWithinItsBound) {
         int attempts = 0, unlocks = 0;
     } lock;
     std::uint8_t block[kClaimTableSize] = {};
+    std::memcpy(block, "CD347", 6);
     ClaimTable t(block, lock);
-    EXPECT_EQ(t.Add("CD926"), 1);
-    EXPECT_TRUE(t.Contains("CD926"));
-    t.Remove("CD926");
-    EXPECT_FALSE(t.Contains("CD926"));
-    EXPECT_EQ(lock.attempts, 4);
+    EXPECT_TRUE(t.Contains("CD926")) << "unknown without the lock: claimed";
+    EXPECT_EQ(t.Add("CD926"), 0);
+    EXPECT_EQ(block[32], 0) << "nothing written without the lock";
+    t.Remove("CD347");
+    EXPECT_EQ(block[0], 0) << "a release goes through";
+    EXPECT_EQ(lock.attempts, 3);
     EXPECT_EQ(lock.unlocks, 0);
 }
 

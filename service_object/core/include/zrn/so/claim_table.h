@@ -17,8 +17,9 @@ class ClaimLock {
 public:
     virtual ~ClaimLock() = default;
     // False when the lock could not be had within its bound (a holder that
-    // hangs must not stall every other till application): the operation then
-    // runs without it, and unlock() is not called.
+    // hangs must not stall every other till application); unlock() is then
+    // not called. Without the lock, Contains answers "claimed", Add records
+    // nothing and Remove empties the caller's own entries all the same.
     virtual bool lock() = 0;
     virtual void unlock() = 0;
 };
