@@ -33,12 +33,15 @@ int TraceLog::TraceOpen() {
     // Another writer (the other module of this process, another process,
     // the other build) holds the file for one line at most: wait for it,
     // within a bound, rather than lose the line.
-    for (int tries = 0; tries < kTraceOpenTries; ++tries) {
-        if (tries > 0) clock_.sleep_ms(kTraceOpenRetryMs);
+    const std::uint64_t deadline = clock_.monotonic_ms() + kTraceOpenWaitMs;
+    for (;;) {
         bool held = false;
         handle_ = files_.open_existing_for_write(path, &held);
-        if (handle_ != platform::Files::kInvalid) return 1;
-        if (held) continue;
+        if (handle_ != platform::Files::kInvalid) return opened();
+        if (held) {
+            if (!wait_for_holder(deadline)) return 0;
+            continue;
+        }
         handle_ = files_.create_new_for_write(path);
         if (handle_ == platform::Files::kInvalid && files_.create_directory(directory_))
             handle_ = files_.create_new_for_write(path);
@@ -46,15 +49,28 @@ int TraceLog::TraceOpen() {
             std::string banner(kTraceBanner);
             banner += "\r\n";
             write_text(banner);
-            return 1;
+            return opened();
         }
         // Neither opened nor created: another writer may have created the
         // file between the two steps, and may hold it now.
         handle_ = files_.open_existing_for_write(path, &held);
-        if (handle_ != platform::Files::kInvalid) return 1;
-        if (!held) return 0;
+        if (handle_ != platform::Files::kInvalid) return opened();
+        if (!held || !wait_for_holder(deadline)) return 0;
     }
-    return 0;
+}
+
+int TraceLog::opened() {
+    held_too_long_ = false;
+    return 1;
+}
+
+bool TraceLog::wait_for_holder(std::uint64_t deadline) {
+    if (held_too_long_ || clock_.monotonic_ms() >= deadline) {
+        held_too_long_ = true;
+        return false;
+    }
+    clock_.sleep_ms(kTraceOpenRetryMs);
+    return true;
 }
 
 int TraceLog::TraceWrite(int kind) {

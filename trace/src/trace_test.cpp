@@ -80,10 +80,18 @@ TEST_F(TraceFixture, FileHeldElsewhereOrNoDirectoryDropsTheLine) {
         log.set_pending("dropped");
         EXPECT_EQ(log.TraceWrite(kTraceMessage), 0);
     }
-    EXPECT_EQ(clock.sleeps(), std::vector<std::uint32_t>(kTraceOpenTries - 1, kTraceOpenRetryMs))
+    EXPECT_EQ(clock.sleeps(), std::vector<std::uint32_t>(kTraceOpenWaitMs / kTraceOpenRetryMs, kTraceOpenRetryMs))
         << "a held file is waited for within a bound, then the line is dropped";
+    clock.clear_sleeps();
+    log.message("not waited for");
+    EXPECT_TRUE(clock.sleeps().empty()) << "held past the bound: no more waits until it can be opened";
     files.hold(file(), false);
     log.message("third");
+    files.hold(file(), true);
+    clock.clear_sleeps();
+    log.message("waited for again");
+    EXPECT_FALSE(clock.sleeps().empty()) << "an open that succeeded ends the spell without waits";
+    files.hold(file(), false);
     const std::string c = files.content(file());
     EXPECT_EQ(c.find("dropped"), std::string::npos);
     EXPECT_NE(c.find("third"), std::string::npos);

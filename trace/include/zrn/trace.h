@@ -14,8 +14,10 @@ inline constexpr std::string_view kTraceDirectory = "C:\\ZRN";
 inline constexpr std::string_view kTraceBanner = "ZRN OPOSTrace: v3.3.8.1";
 
 // An open of the day's file that finds it held by another writer is tried
-// again this often, this many milliseconds apart, before the line is dropped.
-constexpr int kTraceOpenTries = 50;
+// again every few milliseconds, for this long at most, before the line is
+// dropped. A file held past that (a viewer keeping it open) costs no further
+// waits until the file can be opened again.
+constexpr int kTraceOpenWaitMs = 100;
 constexpr int kTraceOpenRetryMs = 2;
 
 // Kinds of trace entry.
@@ -70,6 +72,9 @@ public:
 
 private:
     void write_text(std::string_view text);
+    int opened();
+    // Sleeps a moment before the next try; false once the wait is over.
+    bool wait_for_holder(std::uint64_t deadline);
 
     platform::Files& files_;
     platform::Clock& clock_;
@@ -77,6 +82,7 @@ private:
     std::mutex mu_;
     char pending_[kPendingSize] = {};
     platform::Files::Handle handle_ = platform::Files::kInvalid;
+    bool held_too_long_ = false;
 };
 
 }  // namespace zrn
