@@ -48,16 +48,13 @@ public:
                 lines_.push_back(*line);
                 return true;
             }
-            char buf[4096];
-            DWORD got = 0;
-            if (!read_ || !ReadFile(read_, buf, sizeof buf, &got, nullptr) || got == 0) {
+            if (!read_some()) {
                 if (pending_.empty()) return false;
                 *line = pending_;
                 pending_.clear();
                 lines_.push_back(*line);
                 return true;
             }
-            pending_.append(buf, got);
         }
     }
     // Reads to the end; the exit code (-1 when it did not end in time).
@@ -66,7 +63,8 @@ public:
         while (next(&line)) {
         }
         DWORD code = static_cast<DWORD>(-1);
-        if (!process_ || WaitForSingleObject(process_, 120000) != WAIT_OBJECT_0 || !GetExitCodeProcess(process_, &code))
+        if (timed_out_ || !process_ || WaitForSingleObject(process_, 5000) != WAIT_OBJECT_0 ||
+            !GetExitCodeProcess(process_, &code))
             return -1;
         return static_cast<int>(code);
     }
@@ -78,6 +76,35 @@ public:
     }
 
 private:
+    // Appends what the pipe holds, waiting for more while the program runs;
+    // false at the end of its output. A program still running at the
+    // deadline is ended, so a hung one cannot hang the test.
+    bool read_some() {
+        for (;;) {
+            DWORD avail = 0;
+            if (!read_ || !PeekNamedPipe(read_, nullptr, 0, nullptr, &avail, nullptr)) return false;
+            if (avail > 0) {
+                char buf[4096];
+                DWORD got = 0;
+                if (!ReadFile(read_, buf, avail < sizeof buf ? avail : sizeof buf, &got, nullptr) || got == 0)
+                    return false;
+                pending_.append(buf, got);
+                return true;
+            }
+            if (!process_) return false;
+            if (GetTickCount64() >= deadline_ && WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) {
+                timed_out_ = true;
+                TerminateProcess(process_, 99);
+            }
+            if (WaitForSingleObject(process_, 10) == WAIT_OBJECT_0) {
+                // Ended: what it wrote last is in the pipe already.
+                if (!PeekNamedPipe(read_, nullptr, 0, nullptr, &avail, nullptr) || avail == 0) return false;
+            }
+        }
+    }
+
+    ULONGLONG deadline_ = GetTickCount64() + 60000ull * ZRN_TIME_FACTOR;
+    bool timed_out_ = false;
     HANDLE read_ = nullptr;
     HANDLE process_ = nullptr;
     std::string pending_;

@@ -68,7 +68,7 @@ Result run(const std::string& args) {
     if (!pi.hProcess) return r;
     r.out = without_cr(read_all(out));
     r.err = without_cr(read_all(err));
-    if (WaitForSingleObject(pi.hProcess, 120000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &r.code);
+    if (WaitForSingleObject(pi.hProcess, 30000 * ZRN_TIME_FACTOR) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &r.code);
     for (HANDLE h : {out, err, pi.hProcess, pi.hThread}) CloseHandle(h);
     std::printf("  drawersim %s -> %lu\n", args.c_str(), r.code);
     return r;
@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
     // release ends the hold; this program still holds the block.
     check(run("release").code == 0, "release");
     DWORD hold_code = 999;
-    if (hold.hProcess && WaitForSingleObject(hold.hProcess, 120000) == WAIT_OBJECT_0)
+    if (hold.hProcess && WaitForSingleObject(hold.hProcess, 30000 * ZRN_TIME_FACTOR) == WAIT_OBJECT_0)
         GetExitCodeProcess(hold.hProcess, &hold_code);
     check(hold_code == 0, "the hold ended cleanly");
     check(run("release").code == 1, "a second release finds no hold");

@@ -35,6 +35,8 @@ class MixedBitness : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(sizeof(void*), 4u) << "this test is the 32-bit side";
+        ASSERT_NE(GetFileAttributesA(kOtherClient.c_str()), INVALID_FILE_ATTRIBUTES)
+            << kOtherClient << " is missing: build the win64 preset first";
         settings(1);
         write_devices();
         so::testing::write_settings(other_view(), kOtherSim, 1);
@@ -62,16 +64,18 @@ TEST_F(MixedBitness, AClaimHeldByOneBuildRefusesTheOther) {
         EXPECT_EQ(holder.close(), 0);
     }
     // 64-bit holds (until its sleep ends), 32-bit is refused while it does.
+    // This side is opened first, so only its claim and enable fall inside
+    // the holder's sleep.
     {
+        client::EventReceiver co;
+        client::ServiceClient refused;
+        ASSERT_EQ(open_device(refused, &co, "CD926"), 0);
         ClientRun holder(kOtherClient, "--json open CD926 claim sleep 8000 release close");
         std::string line;
         bool claimed = false;
         while (!claimed && holder.next(&line)) claimed = has(line, "{\"step\":\"claim\"");
         ASSERT_TRUE(claimed) << holder.all();
         ASSERT_EQ(rc_of(line), 0) << holder.all();
-        client::EventReceiver co;
-        client::ServiceClient refused;
-        ASSERT_EQ(open_device(refused, &co, "CD926"), 0);
         EXPECT_EQ(refused.claim(0), OPOS_E_CLAIMED);
         refused.set_number(PIDX_DeviceEnabled, 1);
         EXPECT_EQ(refused.result_code(), OPOS_E_CLAIMED);
@@ -89,6 +93,7 @@ TEST_F(MixedBitness, EachBuildReadsItsOwnRegistryView) {
     EXPECT_EQ(own.finish(), 0) << own.all();
     EXPECT_EQ(other.finish(), 0) << other.all();
     EXPECT_TRUE(has(step_line(own, "open"), "\"device\":\"CD926\"")) << own.all();
+    EXPECT_EQ(rc_of(step_line(own, "open")), 0) << own.all();
     EXPECT_TRUE(has(step_line(other, "open"), "\"device\":\"CD615\"")) << other.all();
     // Each Service Object loaded the drivers its own view's TargetPath names;
     // a driver of the other bitness would not have loaded (104).

@@ -40,7 +40,7 @@ HANDLE spawn(const std::string& args) {
     return pi.hProcess;
 }
 
-int finish(HANDLE process, DWORD timeout_ms = 120000) {
+int finish(HANDLE process, DWORD timeout_ms = 30000 * ZRN_TIME_FACTOR) {
     if (!process) return -1;
     DWORD code = static_cast<DWORD>(-1);
     if (WaitForSingleObject(process, timeout_ms) != WAIT_OBJECT_0 || !GetExitCodeProcess(process, &code))
@@ -388,9 +388,9 @@ TEST_F(SoE2E, SimultaneousClaimsNeverBothSucceed) {
         HANDLE done = CreateEventA(nullptr, TRUE, FALSE, "ZRNTestRaceDone");
         HANDLE kids[kChildren];
         for (HANDLE& k : kids) k = spawn("--child-race CD615");
-        for (int i = 0; i < kChildren; ++i) EXPECT_EQ(WaitForSingleObject(ready_sem, 120000), WAIT_OBJECT_0);
+        for (int i = 0; i < kChildren; ++i) EXPECT_EQ(WaitForSingleObject(ready_sem, 30000 * ZRN_TIME_FACTOR), WAIT_OBJECT_0);
         SetEvent(go);
-        for (int i = 0; i < kChildren; ++i) EXPECT_EQ(WaitForSingleObject(tried_sem, 120000), WAIT_OBJECT_0);
+        for (int i = 0; i < kChildren; ++i) EXPECT_EQ(WaitForSingleObject(tried_sem, 30000 * ZRN_TIME_FACTOR), WAIT_OBJECT_0);
         SetEvent(done);
         int winners = 0, refused = 0;
         for (HANDLE k : kids) {
@@ -468,10 +468,10 @@ int child_race(const std::string& name) {
     ServiceClient c;
     if (open_device(c, &co, name) != 0) return 1;
     ReleaseSemaphore(ready_sem, 1, nullptr);
-    WaitForSingleObject(go, 120000);
+    WaitForSingleObject(go, 30000 * ZRN_TIME_FACTOR);
     const std::int32_t claim = c.claim(0);
     ReleaseSemaphore(tried_sem, 1, nullptr);
-    WaitForSingleObject(done, 120000);
+    WaitForSingleObject(done, 30000 * ZRN_TIME_FACTOR);
     c.close();
     return claim;
 }
