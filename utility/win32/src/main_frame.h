@@ -1,0 +1,80 @@
+#pragma once
+
+#include <windows.h>
+
+#include "left_view.h"
+#include "qvtutility_view.h"
+#include "win32_prompter.h"
+#include "zrn/utility/main_presenter.h"
+
+namespace zrn::utility::win32 {
+
+// A static splitter of one row and two columns. It lays out its two panes
+// side by side, lets the user drag the bar between them and hands the panes'
+// notifications on to the frame.
+class CSplitterWnd {
+public:
+    static constexpr int kBarWidth = 6;
+
+    bool Create(HWND parent, int id);
+    HWND hwnd() const { return hwnd_; }
+    void set_panes(HWND left, HWND right, int left_width);
+    void layout();
+
+private:
+    static LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+    LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
+
+    HWND hwnd_ = nullptr;
+    HWND left_ = nullptr;
+    HWND right_ = nullptr;
+    int left_width_ = 0;
+    bool dragging_ = false;
+};
+
+// The main window: menu, toolbar, status bar and the splitter with the tree
+// and the list. It copies the presenter's state into the controls and routes
+// commands; the presenter decides.
+class CMainFrame {
+public:
+    CMainFrame(LeftViewPresenter& presenter, Win32Prompter& prompter)
+        : presenter_(presenter), prompter_(prompter), left_(presenter, *this) {}
+
+    bool Create(HINSTANCE instance);
+    HWND hwnd() const { return hwnd_; }
+
+    // Copies the presenter's tree, list, status pane and enable flags into
+    // the controls.
+    void update_from_presenter();
+    void set_tree_active(bool active);
+    void track_popup(const PopupMenu& menu);
+    void run_dialog(Run dialog);
+
+private:
+    static LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+    LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
+    int OnCreate();
+    void layout();
+    void OnCommand(int command);
+    LRESULT OnNotify(NMHDR& header);
+    void OnInitMenuPopup(HMENU menu);
+    void OnMenuSelect(UINT item, UINT flags, HMENU menu);
+    void show_prompt(int command);
+    void show_status();
+    void update_toolbar();
+    bool enabled(int command) const;
+
+    LeftViewPresenter& presenter_;
+    Win32Prompter& prompter_;
+    HINSTANCE instance_ = nullptr;
+    HWND hwnd_ = nullptr;
+    HWND toolbar_ = nullptr;
+    HWND status_bar_ = nullptr;
+    CSplitterWnd splitter_;
+    CLeftView left_;
+    CQVTUtilityView list_;
+    bool tree_active_ = true;
+    bool popup_from_tree_ = false;
+};
+
+}  // namespace zrn::utility::win32

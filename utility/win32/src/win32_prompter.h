@@ -1,0 +1,20 @@
+#pragma once
+
+#include <windows.h>
+
+#include "zrn/utility/prompter.h"
+
+namespace zrn::utility::win32 {
+
+// The utility's questions and messages as Windows message boxes, owned by
+// the main window once it exists.
+class Win32Prompter final : public Prompter {
+public:
+    void set_owner(HWND owner) { owner_ = owner; }
+    Answer ask(std::string_view text, std::string_view caption, Buttons buttons, Icon icon) override;
+
+private:
+    HWND owner_ = nullptr;
+};
+
+}  // namespace zrn::utility::win32
