@@ -121,6 +121,13 @@ void CLeftView::OnCommand(int command) {
 
 LRESULT CALLBACK CLeftView::subclass_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
                                           DWORD_PTR self) {
+    if ((message == WM_KEYDOWN || message == WM_SYSKEYDOWN) && wparam == VK_F10 &&
+        (GetKeyState(VK_SHIFT) & 0x8000) != 0) {
+        // Shift+F10 asks for the context menu, whether the key arrives as a
+        // system key or not; taken here, it makes exactly one request.
+        SendMessageA(hwnd, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(hwnd), MAKELPARAM(-1, -1));
+        return 0;
+    }
     if (message == WM_CONTEXTMENU) {
         // (-1, -1) is a keyboard request (Shift+F10 or the menu key).
         const auto x = static_cast<short>(LOWORD(lparam));

@@ -183,6 +183,14 @@ LRESULT CMainFrame::handle(UINT message, WPARAM wparam, LPARAM lparam) {
         case WM_SIZE:
             layout();
             return 0;
+        case WM_ACTIVATE:
+            // Coming back (from a message box, say), the active view gets the
+            // focus again rather than the frame.
+            if (LOWORD(wparam) != WA_INACTIVE && HIWORD(wparam) == 0) {
+                SetFocus(tree_active_ ? left_.hwnd() : list_.hwnd());
+                return 0;
+            }
+            return DefWindowProcA(hwnd_, message, wparam, lparam);
         case WM_SETFOCUS:
             SetFocus(tree_active_ ? left_.hwnd() : list_.hwnd());
             return 0;
@@ -198,6 +206,8 @@ LRESULT CMainFrame::handle(UINT message, WPARAM wparam, LPARAM lparam) {
             OnMenuSelect(LOWORD(wparam), HIWORD(wparam), reinterpret_cast<HMENU>(lparam));
             return 0;
         case WM_DESTROY:
+            if (images_ != nullptr) ImageList_Destroy(images_);
+            images_ = nullptr;
             PostQuitMessage(0);
             return 0;
         default:
@@ -213,11 +223,12 @@ int CMainFrame::OnCreate() {
     if (toolbar_ == nullptr) return -1;
     SendMessageA(toolbar_, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     SendMessageA(toolbar_, TB_SETBITMAPSIZE, 0, MAKELPARAM(16, 15));
-    // The bitmap's light grey becomes the button face.
-    HBITMAP images = CreateMappedBitmap(instance_, IDR_MAINFRAME, 0, nullptr, 0);
-    if (images == nullptr) return -1;
-    TBADDBITMAP bitmap{nullptr, reinterpret_cast<UINT_PTR>(images)};
-    SendMessageA(toolbar_, TB_ADDBITMAP, 7, reinterpret_cast<LPARAM>(&bitmap));
+    // The bitmap's light grey is the transparent colour, so disabled buttons
+    // are drawn from the glyph's shape.
+    images_ = ImageList_LoadImageA(instance_, MAKEINTRESOURCEA(IDR_MAINFRAME), 16, 0, RGB(192, 192, 192),
+                                   IMAGE_BITMAP, LR_CREATEDIBSECTION);
+    if (images_ == nullptr) return -1;
+    SendMessageA(toolbar_, TB_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(images_));
     std::array<TBBUTTON, kToolbarButtons.size()> buttons{};
     int image = 0;
     for (std::size_t i = 0; i < kToolbarButtons.size(); ++i) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include "left_view.h"
 #include "qvtutility_view.h"
@@ -69,6 +70,7 @@ private:
     HINSTANCE instance_ = nullptr;
     HWND hwnd_ = nullptr;
     HWND toolbar_ = nullptr;
+    HIMAGELIST images_ = nullptr;
     HWND status_bar_ = nullptr;
     CSplitterWnd splitter_;
     CLeftView left_;
