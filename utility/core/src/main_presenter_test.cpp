@@ -7,6 +7,7 @@
 #include "zrn/device_types.h"
 #include "zrn/fakes/fake_files.h"
 #include "zrn/fakes/fake_registry.h"
+#include "zrn/utility/class_values.h"
 #include "zrn/utility/fake_prompter.h"
 
 namespace zrn::utility {
@@ -57,16 +58,7 @@ protected:
         ASSERT_TRUE(files.create_directory(std::string(kUsbConfigFolder)));
         files.put(kUsbFile, content);
     }
-    Strings class_values() {
-        Strings out;
-        platform::ScopedKey k(reg);
-        if (reg.open_key(kHklm, kDeviceClassKey, false, k.out()) != kRegOk) return out;
-        std::string name;
-        RegData d;
-        for (std::uint32_t i = 0; reg.enum_value(k.get(), i, &name, &d) == kRegOk; ++i)
-            out.push_back(name + "=" + value_as_text(d.type, d.bytes));
-        return out;
-    }
+    Strings class_values() { return testing::class_values(reg); }
     Strings device_keys() {
         Strings names;
         store.enum_device_keys(&names);
