@@ -15,8 +15,7 @@ using platform::ScopedKey;
 
 namespace {
 
-// Every value is read through a buffer of this size.
-constexpr std::size_t kValueBuffer = 1024;
+using config::kValueBuffer;
 // "TargetPath" is read through a buffer of 256 bytes and holds a folder of at
 // most 255 characters.
 constexpr std::size_t kTargetPathBuffer = 256;
@@ -127,12 +126,11 @@ std::int32_t DeviceStore::create_device_key(std::string_view type_key, std::int3
 }
 
 std::int32_t DeviceStore::write_text(RegKey key, std::string_view name, std::string_view text) {
-    return platform::set_sz(reg_, key, name, text) == kRegOk ? kWritten : kTextNotWritten;
+    return config::write_text(reg_, key, name, text) == kRegOk ? kWritten : kTextNotWritten;
 }
 
 std::int32_t DeviceStore::write_number(RegKey key, std::string_view name, std::int32_t number) {
-    return platform::set_dword(reg_, key, name, static_cast<std::uint32_t>(number)) == kRegOk ? kWritten
-                                                                                              : kNumberNotWritten;
+    return config::write_number(reg_, key, name, number) == kRegOk ? kWritten : kNumberNotWritten;
 }
 
 std::int32_t DeviceStore::read_text(RegKey key, std::string_view name, std::string* text) {
@@ -161,7 +159,7 @@ std::int32_t DeviceStore::add_logical_name(std::string_view device_key, std::str
     if (reg_.open_key(kHklm, kDeviceClassKey, true, key.out()) != kRegOk) return kNamesNotStored;
     if (any_value_named(list_values(reg_, key.get()), logical_name)) return kNameTaken;
     // A name the registry refused was not added; saying so lets the caller tell.
-    if (platform::set_sz(reg_, key.get(), logical_name, device_key) != kRegOk) return kNamesNotStored;
+    if (config::write_text(reg_, key.get(), logical_name, device_key) != kRegOk) return kNamesNotStored;
     return kNameAdded;
 }
 
@@ -208,7 +206,7 @@ void DeviceStore::default_logical_names(std::string_view device_key) {
     RegKey key = 0;
     if (!collect_logical_names(device_key, &names, &data, &key)) return;
     for (const std::string& name : names) reg_.delete_value(key, name);
-    for (std::string_view name : kDefaultLogicalNames) platform::set_sz(reg_, key, name, kUsbDeviceKey);
+    for (std::string_view name : kDefaultLogicalNames) config::write_text(reg_, key, name, kUsbDeviceKey);
     reg_.close_key(key);
 }
 

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "zrn/device_config.h"
 #include "zrn/platform/registry.h"
 #include "zrn/utility/prompter.h"
 
@@ -18,14 +19,14 @@ inline constexpr std::string_view kUsbDeviceKey = "CD730";
 inline constexpr std::array<std::string_view, 9> kDefaultLogicalNames = {
     "CashDrawer", "CashDrawer1", "CashDrawerA", "CD", "CD1", "CD730", "Drawer", "Drawer1", "Drawer1A"};
 
-// Texts every new device entry carries.
-inline constexpr std::string_view kServiceProgId = "ZRNOPOSCD.SO";
-inline constexpr std::string_view kAdkConfig = "ZRN 3.38.1_CCO";
-inline constexpr std::string_view kServiceVersion = "3.38.1_CCO";
+// Texts every new device entry carries, as the registry format defines them.
+inline constexpr std::string_view kServiceProgId = config::kServiceProgId;
+inline constexpr std::string_view kAdkConfig = config::kAdkConfig;
+inline constexpr std::string_view kServiceVersion = config::kServiceVersion;
 // The "ServiceDesc" value and the information page's description of the
 // service object: the same words the Service Object reports as its
 // ServiceObjectDescription, so a technician sees one name everywhere.
-inline constexpr std::string_view kServiceDescription = "ZRN OPOS CashDrawer Service Object (serial, parallel, USB)";
+inline constexpr std::string_view kServiceDescription = config::kServiceDesc;
 
 struct ControlObjectInfo {
     std::string description;
