@@ -21,6 +21,9 @@ void CLeftView::OnInitialUpdate() {
     mirror();
     const LONG_PTR style = GetWindowLongPtrA(hwnd_, GWL_STYLE);
     SetWindowLongPtrA(hwnd_, GWL_STYLE, style | TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT);
+    // The devices are what the technician came for: show them at once.
+    const auto root = handles_.find(presenter_.RootItem);
+    if (root != handles_.end()) SendMessageA(hwnd_, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(root->second));
 }
 
 void CLeftView::mirror() {
