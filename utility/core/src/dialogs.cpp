@@ -120,6 +120,7 @@ int AddDevicePagePresenter::on_next() {
         return kStayOpen;
     }
     MasterId = TypeKey;
+    if (ShowMasterId) ShowMasterId();
     clock_.sleep_ms(50);  // lets the user see the key before the page goes
     return kResultOk;
 }

@@ -80,6 +80,9 @@ public:
     std::string MasterId;       // "Device Master ID"
     std::string LogicalName;    // as typed; on_next trims it
     bool Upos = true;
+    // Called by Next once MasterId holds the key, so the window can show it
+    // during the pause before the page closes.
+    std::function<void()> ShowMasterId;
 
 private:
     DeviceStore& store_;
