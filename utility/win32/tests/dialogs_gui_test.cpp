@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "device_dialogs.h"
+#include "zrn/utility/main_presenter.h"
 #include "opos_client.h"
 #include "resource.h"
 #include "sim_win32.h"
@@ -376,6 +377,39 @@ TEST_F(DialogsGui, WizardAddsACd926WithItsValuesAndBackRemovesIt) {
                        "Parity=0", "HandShakingSel=0,1,2", "HandShaking=0", "StatusSel=0,1,2,3", "Status=0",
                        "FirstOC=7", "TimeOut=1000"}));
     EXPECT_EQ(class_values(), Strings{"Till One=CD926"});
+}
+
+TEST_F(DialogsGui, MissingUsbLibraryIsReportedAndCancelLeavesNoEntry) {
+    config::write_service_settings(registry(), {"C:\\nowhere", 0});
+    bool finished = true;
+    std::string key, ldn;
+    drive([&] { finished = host.run_wizard(nullptr, &key, &ldn); },
+          [&] {
+              HWND page1 = wait_window("Add New Cash Drawer Device [ZRN Device Key]");
+              ASSERT_NE(page1, nullptr);
+              select_item(page1, IDC_MODEL, "Model 615 ParallelLINE(tm) Interface");
+              set_text(page1, IDC_PAGE1_LDN, "Back Office");
+              press(page1, IDOK);
+              HWND box = wait_window(std::string(kApplicationTitle));
+              ASSERT_NE(box, nullptr);
+              EXPECT_EQ(box_text(box), "Error: Missing USB730SO.DLL file");
+              screenshot(box, "missing_usb_library");
+              PostMessageA(box, WM_COMMAND, IDOK, 0);
+              ASSERT_TRUE(wait_gone(box));
+              HWND page2 = wait_window("Add New Cash Drawer Device Settings");
+              ASSERT_NE(page2, nullptr);
+              EXPECT_EQ(device_keys(), Strings{"CD615"});
+              EXPECT_EQ(class_values(), Strings{"Back Office=CD615"});
+              EXPECT_EQ(text_of(page2, IDC_PORT_GROUP), " LPT Port Setting ");
+              EXPECT_FALSE(enabled(page2, IDC_BAUD));
+              EXPECT_TRUE(enabled(page2, IDC_DRAWER_NO));
+              screenshot(page2, "add_device_page2_parallel");
+              press(page2, IDCANCEL);
+              EXPECT_TRUE(wait_gone(page2));
+          });
+    EXPECT_FALSE(finished);
+    EXPECT_TRUE(device_keys().empty());
+    EXPECT_TRUE(class_values().empty());
 }
 
 TEST_F(DialogsGui, ModifyPageLoadsAndSavesACd347) {
