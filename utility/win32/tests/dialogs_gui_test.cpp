@@ -18,7 +18,9 @@
 #include <vector>
 
 #include "device_dialogs.h"
+#include "main_frame.h"
 #include "zrn/utility/main_presenter.h"
+#include "zrn/utility/usb_config.h"
 #include "opos_client.h"
 #include "resource.h"
 #include "sim_win32.h"
@@ -531,6 +533,75 @@ TEST_F(DialogsGui, InformationPageShowsTheControlObjectKey) {
     registry().delete_key(platform::kHklm, kControlObjectInfoKey);
 }
 
+// The main window's commands start the dialogs and take back what they did.
+TEST_F(DialogsGui, MainWindowCommandsRunTheDialogs) {
+    zrn::win32::Win32Files files;
+    UsbConfig usb_config(files);
+    LeftViewPresenter presenter(store, usb_config, prompter);
+    CMainFrame frame(presenter, prompter);
+    frame.set_dialog_host(&host);
+    prompter.set_owner(nullptr);
+    ASSERT_TRUE(frame.Create(GetModuleHandleA(nullptr)));
+    ShowWindow(frame.hwnd(), SW_SHOW);
+    HWND main = frame.hwnd();
+    drive(
+        [&] {
+            PostMessageA(main, WM_COMMAND, ID_ADD_DEVICE, 0);
+            MSG m;
+            while (GetMessageA(&m, nullptr, 0, 0) > 0) {
+                TranslateMessage(&m);
+                DispatchMessageA(&m);
+            }
+        },
+        [&] {
+            struct CloseAtEnd {
+                HWND w;
+                ~CloseAtEnd() { PostMessageA(w, WM_CLOSE, 0, 0); }
+            } close_at_end{main};
+            HWND page1 = wait_window("Add New Cash Drawer Device [ZRN Device Key]");
+            ASSERT_NE(page1, nullptr);
+            EXPECT_FALSE(IsWindowEnabled(main)) << "the wizard is modal";
+            select_item(page1, IDC_MODEL, "Model 347A Smart SerialLINE(r) Interface");
+            set_text(page1, IDC_PAGE1_LDN, "Front Till");
+            press(page1, IDOK);
+            HWND page2 = wait_window("Add New Cash Drawer Device Settings");
+            ASSERT_NE(page2, nullptr);
+            select_item(page2, IDC_PORT, "COM2");
+            press(page2, IDOK);
+            ASSERT_TRUE(wait_gone(page2));
+            flush(main);
+            EXPECT_TRUE(IsWindowEnabled(main));
+
+            // The new entry is selected: its settings and names are a command away.
+            PostMessageA(main, WM_COMMAND, ID_MODIFY_SETTINGS, 0);
+            HWND modify = wait_window("Modify Cash Drawer Device Settings");
+            ASSERT_NE(modify, nullptr);
+            EXPECT_EQ(text_of(modify, IDC_KEY), "CD347");
+            EXPECT_EQ(text_of(modify, IDC_PORT), "COM2");
+            press(modify, IDCANCEL);
+            ASSERT_TRUE(wait_gone(modify));
+            PostMessageA(main, WM_COMMAND, ID_ADD_LDN, 0);
+            HWND ldn = wait_window("Logical Device Name Setting");
+            ASSERT_NE(ldn, nullptr);
+            EXPECT_EQ(list_items(ldn, IDC_LDN_LIST), Strings{"Front Till"});
+            press(ldn, IDCANCEL);
+            ASSERT_TRUE(wait_gone(ldn));
+            PostMessageA(main, WM_COMMAND, ID_PROPERTY, 0);
+            HWND page = wait_window("ZRN OPOS ADK [QVTUtility]");
+            ASSERT_NE(page, nullptr);
+            screenshot(page, "information_page_from_main_window");
+            press(page, IDOK);
+            ASSERT_TRUE(wait_gone(page));
+        });
+    bool listed = false;
+    for (const TreeItem& item : presenter.items()) listed |= item.text == "CD347";
+    EXPECT_TRUE(listed);
+    EXPECT_EQ(presenter.text_of(presenter.caret()), "CD347");
+    EXPECT_EQ(class_values(), Strings{"Front Till=CD347"});
+    EXPECT_NE(std::find(entry_values("CD347").begin(), entry_values("CD347").end(), "Port=2"),
+              entry_values("CD347").end());
+}
+
 // DllRegisterServer or DllUnregisterServer of a library of ours.
 bool call_registration(const char* dll, const char* entry) {
     HMODULE module = LoadLibraryA(client::windows_path(dll).c_str());
@@ -639,7 +710,7 @@ TEST_F(DialogsGui, HealthCheckOpensTheDrawerThroughTheControlObject) {
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_STANDARD_CLASSES | ICC_TREEVIEW_CLASSES | ICC_LISTVIEW_CLASSES};
     InitCommonControlsEx(&controls);
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     const int rc = RUN_ALL_TESTS();
