@@ -698,6 +698,29 @@ TEST_F(DialogsGui, HealthCheckOpensTheDrawerThroughTheControlObject) {
               PostMessageA(ask, WM_COMMAND, IDCANCEL, 0);
               EXPECT_TRUE(wait_gone(ask));
           });
+    // The modify page saves and then runs the same check from its button.
+    drive([&] { host.run_modify(nullptr, "CD347"); },
+          [&] {
+              HWND page = wait_window("Modify Cash Drawer Device Settings");
+              ASSERT_NE(page, nullptr);
+              select_item(page, IDC_STOP_BITS, "2");
+              press(page, IDC_HEALTH_CHECK);
+              HWND box = wait_window("CD347 Cash Drawer Status: Device Enabling Required");
+              ASSERT_NE(box, nullptr);
+              EXPECT_FALSE(IsWindowEnabled(page)) << "the check is modal over the page";
+              const Strings saved = entry_values("CD347");
+              EXPECT_NE(std::find(saved.begin(), saved.end(), "StopBits=2"), saved.end()) << "saved first";
+              PostMessageA(box, WM_COMMAND, IDOK, 0);
+              ASSERT_TRUE(wait_gone(box));
+              HWND ask = wait_window("CD347 OPOS CheckHealth (Interactive)");
+              ASSERT_NE(ask, nullptr);
+              PostMessageA(ask, WM_COMMAND, IDCANCEL, 0);
+              ASSERT_TRUE(wait_gone(ask));
+              flush(page);
+              EXPECT_TRUE(IsWindowEnabled(page));
+              press(page, IDCANCEL);
+              EXPECT_TRUE(wait_gone(page));
+          });
     EXPECT_EQ(report_open, "DrawerOpened = 0x00000001, Result Code = 0x00000000        \nCash Drawer open successful");
     EXPECT_EQ(report_closed, "DrawerOpened = 0x00000000, Result Code = 0x00000000        \nCash Drawer open failed");
     // Each opening reached the drawer on COM2, the same bytes each time.
