@@ -589,6 +589,10 @@ TEST_F(DialogsGui, MainWindowCommandsRunTheDialogs) {
             PostMessageA(main, WM_COMMAND, ID_PROPERTY, 0);
             HWND page = wait_window("ZRN OPOS ADK [QVTUtility]");
             ASSERT_NE(page, nullptr);
+            // No Control Object installed: only the Service Object group is filled.
+            EXPECT_EQ(text_of(page, IDC_CO_DESCRIPTION), "");
+            EXPECT_EQ(text_of(page, IDC_CO_CLASS), "");
+            EXPECT_EQ(text_of(page, IDC_SO_VERSION), "3.38.1 [SD]");
             screenshot(page, "information_page_from_main_window");
             press(page, IDOK);
             ASSERT_TRUE(wait_gone(page));
