@@ -154,6 +154,21 @@ std::int32_t DeviceStore::test_logical_name(std::string_view device_key, std::st
     return any_value_named(list_values(reg_, key.get()), logical_name) ? kNameTaken : kNameFree;
 }
 
+bool DeviceStore::value_name_taken_any_case(std::string_view name) {
+    ScopedKey key(reg_);
+    if (reg_.open_key(kHklm, kDeviceClassKey, true, key.out()) != kRegOk) return false;
+    const auto lower = [](std::string_view s) {
+        std::string out(s);
+        for (char& c : out)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return out;
+    };
+    const std::string wanted = lower(name);
+    for (const NamedValue& v : list_values(reg_, key.get()))
+        if (lower(v.name) == wanted) return true;
+    return false;
+}
+
 std::int32_t DeviceStore::add_logical_name(std::string_view device_key, std::string_view logical_name) {
     ScopedKey key(reg_);
     if (reg_.open_key(kHklm, kDeviceClassKey, true, key.out()) != kRegOk) return kNamesNotStored;

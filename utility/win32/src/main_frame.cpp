@@ -406,10 +406,33 @@ void CMainFrame::track_popup(const PopupMenu& menu) {
 }
 
 void CMainFrame::run_dialog(Run dialog) {
-    // The add-device wizard, the settings and logical name dialogs, the health
-    // check and the information page are windows of their own that this frame
-    // does not have yet; their commands leave the presenter as it is.
-    (void)dialog;
+    if (dialogs_ == nullptr || dialog == Run::Nothing) return;
+    bool finished = false;
+    switch (dialog) {
+        case Run::AddDeviceWizard: {
+            std::string key, ldn;
+            finished = dialogs_->run_wizard(hwnd_, &key, &ldn);
+            if (finished) presenter_.DialogDeviceKey = key;
+            presenter_.DialogLdn = ldn;
+            break;
+        }
+        case Run::ModifyDialog:
+            finished = dialogs_->run_modify(hwnd_, presenter_.DialogDeviceKey);
+            break;
+        case Run::LdnDialog:
+            finished = dialogs_->run_ldn(hwnd_, presenter_.DialogDeviceKey);
+            break;
+        case Run::CheckHealth:
+            dialogs_->run_check_health(hwnd_, presenter_.DialogDeviceKey);
+            break;
+        case Run::PropertyPage:
+            dialogs_->run_property(hwnd_);
+            break;
+        case Run::Nothing:
+            return;
+    }
+    presenter_.on_dialog_closed(dialog, finished);
+    update_from_presenter();
 }
 
 }  // namespace zrn::utility::win32

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "device_dialogs.h"
 #include "left_view.h"
 #include "qvtutility_view.h"
 #include "win32_prompter.h"
@@ -50,6 +51,8 @@ public:
     void set_tree_active(bool active);
     void track_popup(const PopupMenu& menu);
     void run_dialog(Run dialog);
+    // Where the dialogs come from; without one their commands do nothing.
+    void set_dialog_host(DialogHost* host) { dialogs_ = host; }
 
 private:
     static LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
@@ -77,6 +80,7 @@ private:
     CQVTUtilityView list_;
     bool tree_active_ = true;
     bool popup_from_tree_ = false;
+    DialogHost* dialogs_ = nullptr;
 };
 
 }  // namespace zrn::utility::win32

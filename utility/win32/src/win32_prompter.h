@@ -11,6 +11,7 @@ namespace zrn::utility::win32 {
 class Win32Prompter final : public Prompter {
 public:
     void set_owner(HWND owner) { owner_ = owner; }
+    HWND owner() const { return owner_; }
     Answer ask(std::string_view text, std::string_view caption, Buttons buttons, Icon icon) override;
 
 private:

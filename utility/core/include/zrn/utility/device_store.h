@@ -110,6 +110,10 @@ public:
     // Whether no value of the device class key has this name (exact case).
     // kNameFree, kNameTaken or kNamesNotStored.
     std::int32_t test_logical_name(std::string_view device_key, std::string_view logical_name);
+    // Whether a value of the device class key has this name when case is
+    // ignored, as the registry compares value names: writing such a name
+    // would overwrite that value. False when the key cannot be opened.
+    bool value_name_taken_any_case(std::string_view name);
     // Adds the logical name for the device unless any value of that name
     // exists. kNameAdded, kNameTaken (nothing written) or kNamesNotStored
     // (class key not opened, or the value could not be written).
