@@ -274,20 +274,35 @@ std::uint8_t PortDriver::OpenLpt(DriverParamBlock* b, std::int32_t) {
     return b->PortHandle != kInvalidPort ? 1 : 0;
 }
 
+PortHandle PortDriver::own_lpt(const DriverParamBlock& b) const {
+    // A block may hold a handle another unit already closed (whose value the
+    // system may since have given to something else), or -1 after a failed
+    // open: only the port's open handle is ever written or closed.
+    if (b.Device.Port != 1 && b.Device.Port != 2) return 0;
+    const PortHandle shared = shared_lpt_[b.Device.Port - 1].load();
+    return shared != 0 && shared != kInvalidPort && b.PortHandle == shared ? shared : 0;
+}
+
 std::uint8_t PortDriver::CloseLpt(DriverParamBlock* b) {
+    const PortHandle h = own_lpt(*b);
+    if (!h) return 0;
     // As for a serial port; these requests mean nothing to a parallel one.
-    ports_.set_dtr_inactive(b->PortHandle);
-    ports_.purge(b->PortHandle);
-    if (!ports_.close(b->PortHandle)) return 0;
-    if (b->Device.Port == 1 || b->Device.Port == 2) shared_lpt_[b->Device.Port - 1] = 0;
+    ports_.set_dtr_inactive(h);
+    ports_.purge(h);
+    if (!ports_.close(h)) return 0;
+    // Only if no other unit reopened the port meanwhile.
+    PortHandle expected = h;
+    shared_lpt_[b->Device.Port - 1].compare_exchange_strong(expected, 0);
     return 1;
 }
 
 std::uint8_t PortDriver::PutLpt(DriverParamBlock* b, const char* text) {
+    const PortHandle h = own_lpt(*b);
+    if (!h) return 0;
     const std::size_t n = text ? std::strlen(text) : 0;
     std::size_t written = 0;
     if (n == 0) return 1;
-    return ports_.write(b->PortHandle, text, n, &written) && written == n ? 1 : 0;
+    return ports_.write(h, text, n, &written) && written == n ? 1 : 0;
 }
 
 }  // namespace zrn::portdrv

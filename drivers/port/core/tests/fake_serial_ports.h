@@ -53,18 +53,21 @@ public:
     }
     bool set_dtr_inactive(PortHandle h) override {
         std::lock_guard l(mu);
+        if (h == kInvalidPort || h == 0) ++calls_on_invalid;
         if (!by_handle.count(h)) return false;
         ++ports[by_handle[h]].dtr_off;
         return true;
     }
     bool purge(PortHandle h) override {
         std::lock_guard l(mu);
+        if (h == kInvalidPort || h == 0) ++calls_on_invalid;
         if (!by_handle.count(h)) return false;
         ++ports[by_handle[h]].purges;
         return true;
     }
     bool write(PortHandle h, const void* data, std::size_t n, std::size_t* written) override {
         std::lock_guard l(mu);
+        if (h == kInvalidPort || h == 0) ++calls_on_invalid;
         if (!by_handle.count(h) || fail_write) return false;
         const std::size_t k = short_write ? n - 1 : n;
         ports[by_handle[h]].written.append(static_cast<const char*>(data), k);
@@ -73,6 +76,7 @@ public:
     }
     bool close(PortHandle h) override {
         std::lock_guard l(mu);
+        if (h == kInvalidPort || h == 0) ++calls_on_invalid;
         auto it = by_handle.find(h);
         if (it == by_handle.end()) return false;
         Port& p = ports[it->second];
@@ -96,6 +100,7 @@ public:
     std::set<std::string> fail_open;
     bool fail_get = false, fail_set = false, fail_write = false, short_write = false, fail_modem = false;
     int set_count = 0;
+    int calls_on_invalid = 0;  // requests on -1 or 0
     PortHandle next = 0x100;
 };
 

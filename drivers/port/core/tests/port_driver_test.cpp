@@ -282,5 +282,46 @@ TEST_F(PortDriverTest, ParallelSharingAndReopen) {
     EXPECT_TRUE(clock.sleeps().empty()) << "no pause and no delay on a parallel port";
 }
 
+TEST_F(PortDriverTest, ParallelClosesAndWritesOnlyThePortsOwnHandle) {
+    auto a = block("CD615", 2, 1);
+    auto b = block("CD615-2", 2, 1);
+    ASSERT_EQ(d.OpenLpt(&a, 0), 1);
+    ASSERT_EQ(d.OpenLpt(&b, 1), 1);
+    const PortHandle old = a.PortHandle;
+    ASSERT_EQ(d.CloseLpt(&a), 1);
+    // The system hands the freed handle value to the next object opened.
+    ports.next = old;
+    auto com = block("CD926", 0, 1);
+    ASSERT_EQ(d.OpenCom(&com, 0), 1);
+    ASSERT_EQ(com.PortHandle, old);
+    EXPECT_EQ(d.PutLpt(&b, "\x1b\x70"), 0) << "the stale handle is not the port's any more";
+    EXPECT_EQ(ports.get("COM1").written, "");
+    EXPECT_EQ(d.CloseLpt(&b), 0);
+    EXPECT_TRUE(ports.get("COM1").open) << "another port's handle is never closed";
+    EXPECT_EQ(ports.get("COM1").closes, 0);
+
+    // A failed open leaves -1, the process's own pseudo-handle on Windows.
+    ports.fail_open.insert("LPT2");
+    auto c = block("CD615-3", 2, 2);
+    EXPECT_EQ(d.OpenLpt(&c, 0), 0);
+    ASSERT_EQ(c.PortHandle, -1);
+    const int calls = ports.calls_on_invalid;
+    EXPECT_EQ(d.PutLpt(&c, "x"), 0);
+    EXPECT_EQ(d.CloseLpt(&c), 0);
+    EXPECT_EQ(ports.calls_on_invalid, calls) << "nothing is asked of handle -1";
+    auto zero = block("CD615", 2, 1);
+    EXPECT_EQ(d.CloseLpt(&zero), 0);
+    EXPECT_EQ(ports.calls_on_invalid, calls);
+
+    // The port's own handle still closes, once.
+    ports.fail_open.clear();
+    ASSERT_EQ(d.OpenLpt(&b, 1), 1);
+    EXPECT_EQ(d.PutLpt(&b, "y"), 1);
+    EXPECT_EQ(d.CloseLpt(&b), 1);
+    EXPECT_EQ(d.shared_lpt(1), 0);
+    EXPECT_EQ(d.CloseLpt(&b), 0) << "already closed";
+    EXPECT_EQ(ports.get("LPT1").closes, 2);
+}
+
 }  // namespace
 }  // namespace zrn::portdrv::testing

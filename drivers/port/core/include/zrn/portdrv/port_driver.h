@@ -66,6 +66,7 @@ private:
     void register_unit(bool smart, std::int32_t unit, PortHandle h, const DriverParamBlock& b);
     void release_unit(bool smart, int unit);
     bool any_unit() const;
+    PortHandle own_lpt(const DriverParamBlock& b) const;  // 0: not the port's open handle
     bool pause(int checks);
     void lift_pause();
     bool pause_point();  // the poll thread's side; true when it paused
