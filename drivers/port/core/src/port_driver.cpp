@@ -197,13 +197,14 @@ std::uint8_t PortDriver::OpenCom(DriverParamBlock* b, std::int32_t unit) {
             break;
     }
     if (!ports_.set_settings(b->PortHandle, s)) return 0;
-    if (!thread_started_.load()) {
+    // Claimed before the wait: of two first opens at once, one starts it.
+    bool expected = false;
+    if (thread_started_.compare_exchange_strong(expected, true)) {
         clock_.sleep_ms(100);
-        thread_started_ = true;
         thread_running_ = true;
         if (!threads_.start([this] { poll_loop(); })) {
             thread_running_ = false;
-            thread_started_ = false;
+            thread_started_ = false;  // the next open tries again
         }
     }
     return 1;

@@ -253,6 +253,45 @@ TEST(PortDriverThread, PauseHandshakeAroundWritesAndCloses) {
     threads.join_all();
 }
 
+// Two first opens at once start one poll thread between them.
+TEST(PortDriverThread, ConcurrentFirstOpensStartOnePollThread) {
+    FakeSerialPorts ports;
+    fakes::FakeClock clock;
+    clock.set_stepped(true);
+    fakes::FakeThreads threads;  // deferred: counts the starts
+    PortDriver d(ports, clock, threads);
+    auto a = block("CD926", 0, 1);
+    auto b = block("CD926-2", 0, 2);
+    std::uint8_t ra = 0, rb = 0;
+    std::thread ta([&] { ra = d.OpenCom(&a, 0); });
+    std::thread tb([&] { rb = d.OpenCom(&b, 1); });
+    // Both opens are past their check once the one 100 ms wait is pending;
+    // a second waiter shows up only when both decided to start the thread.
+    ASSERT_TRUE(clock.wait_for_sleepers(1));
+    clock.wait_for_sleepers(2, 300);
+    while (clock.advance_to_next_wakeup()) {
+    }
+    ta.join();
+    tb.join();
+    EXPECT_EQ(ra, 1);
+    EXPECT_EQ(rb, 1);
+    EXPECT_EQ(threads.started(), 1);
+    EXPECT_TRUE(d.poll_thread_started());
+    clock.set_stepped(false);
+}
+
+// A poll thread that cannot be started is tried again by the next open.
+TEST_F(PortDriverTest, FailedPollThreadStartIsRetried) {
+    threads.fail_next(1);
+    auto a = block("CD926", 0, 1);
+    EXPECT_EQ(d.OpenCom(&a, 0), 1);
+    EXPECT_FALSE(d.poll_thread_started());
+    auto b = block("CD926-2", 0, 2);
+    EXPECT_EQ(d.OpenCom(&b, 1), 1);
+    EXPECT_TRUE(d.poll_thread_started());
+    EXPECT_EQ(threads.started(), 1);
+}
+
 TEST_F(PortDriverTest, ParallelSharingAndReopen) {
     auto a = block("CD615", 2, 1);
     auto b = block("CD615-2", 2, 1);
