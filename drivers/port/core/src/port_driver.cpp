@@ -72,33 +72,45 @@ void PortDriver::release_unit(bool smart, int unit) {
 
 // --- pause handshake --------------------------------------------------------------
 
+// Each pause request carries a number of its own, so an acknowledgement is
+// always for the request that is waiting for it, and the poll thread never
+// takes back a request: only its caller lifts or withdraws it.
 bool PortDriver::pause(int checks) {
-    pause_request_ = true;
+    std::uint32_t n = ++request_count_;
+    if (n == 0) n = ++request_count_;
+    // Permission goes before the request is visible, so a thread that sees
+    // the request also sees that it must wait.
     resume_permission_ = false;
+    pause_request_ = n;
     wake();
     clock_.sleep_ms(5);
     for (int i = 0; i < checks; ++i) {
-        if (pause_ack_.load()) return true;
+        if (pause_ack_.load() == n) return true;
         clock_.sleep_ms(100);
     }
-    if (pause_ack_.load()) return true;
+    if (pause_ack_.load() == n) return true;
     // Withdrawn: the thread never acknowledged.
-    pause_request_ = false;
-    resume_permission_ = true;
+    lift_pause();
     return false;
 }
 
 void PortDriver::lift_pause() {
+    pause_request_ = 0;
     resume_permission_ = true;
-    pause_request_ = false;
 }
 
 bool PortDriver::pause_point() {
-    if (!pause_request_.load()) return false;
-    pause_ack_ = true;
-    while (!resume_permission_.load() && !stop_.load()) clock_.sleep_ms(5);
-    pause_ack_ = false;
-    pause_request_ = false;
+    std::uint32_t request = pause_request_.load();
+    if (request == 0) return false;
+    pause_ack_ = request;
+    while (!resume_permission_.load() && !stop_.load()) {
+        clock_.sleep_ms(5);
+        // A caller that came while the thread is still held is answered
+        // without letting the thread run in between.
+        request = pause_request_.load();
+        if (request != 0 && request != pause_ack_.load()) pause_ack_ = request;
+    }
+    pause_ack_ = 0;
     return true;
 }
 

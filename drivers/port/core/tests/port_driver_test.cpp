@@ -292,6 +292,55 @@ TEST_F(PortDriverTest, FailedPollThreadStartIsRetried) {
     EXPECT_EQ(threads.started(), 1);
 }
 
+// Real time, with the poll thread's short waits shrunk to microseconds so
+// that it pauses and resumes thousands of times in a short run; a caller's
+// 100 ms check still lasts milliseconds, so a slow scheduler does not make
+// an acknowledgement late.
+class ScaledClock final : public platform::Clock {
+public:
+    void sleep_ms(std::uint32_t ms) override {
+        std::this_thread::sleep_for(ms >= 100 ? std::chrono::microseconds(ms * 40) : std::chrono::microseconds(ms));
+    }
+    platform::LocalTime local_time() override { return {}; }
+    std::uint64_t monotonic_ms() override { return 0; }
+};
+
+// Writers one after another, each pausing the running poll thread: a
+// caller's fresh request is never taken back by the thread, so every write
+// is acknowledged and goes through.
+TEST(PortDriverThread, BackToBackWritersAreAllAcknowledged) {
+    FakeSerialPorts ports;
+    ScaledClock clock;
+    fakes::FakeThreads threads(fakes::FakeThreads::Mode::Real);
+    {
+        PortDriver d(ports, clock, threads);
+        auto a = block("CD926", 0, 1);
+        auto b = block("CD926-2", 0, 2);
+        auto c = block("CD926-3", 0, 3);
+        ASSERT_EQ(d.OpenCom(&a, 0), 1);
+        ASSERT_EQ(d.OpenCom(&b, 1), 1);
+        ASSERT_EQ(d.OpenCom(&c, 2), 1);
+        constexpr int kRounds = 100;
+        std::atomic<int> failed{0};
+        auto writer = [&](DriverParamBlock* blk) {
+            for (int i = 0; i < kRounds; ++i)
+                if (d.PutCom(blk, "\x07") != 1) ++failed;
+        };
+        std::thread ta(writer, &a);
+        std::thread tb(writer, &b);
+        std::thread tc(writer, &c);
+        ta.join();
+        tb.join();
+        tc.join();
+        EXPECT_EQ(failed.load(), 0);
+        EXPECT_EQ(ports.get("COM1").written.size() + ports.get("COM2").written.size() + ports.get("COM3").written.size(), 3u * kRounds - failed.load());
+        EXPECT_EQ(d.CloseCom(&a), 1);
+        EXPECT_EQ(d.CloseCom(&b), 1);
+        EXPECT_EQ(d.CloseCom(&c), 1);
+    }
+    threads.join_all();
+}
+
 TEST_F(PortDriverTest, ParallelSharingAndReopen) {
     auto a = block("CD615", 2, 1);
     auto b = block("CD615-2", 2, 1);

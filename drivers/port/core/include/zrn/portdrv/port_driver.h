@@ -82,9 +82,10 @@ private:
     std::atomic<PortHandle> shared_lpt_[2] = {};
     std::atomic<bool> thread_started_{false};
     std::atomic<bool> thread_running_{false};
-    std::atomic<bool> pause_request_{false};
+    std::atomic<std::uint32_t> pause_request_{0};  // the waiting request's number; 0 none
     std::atomic<bool> resume_permission_{true};
-    std::atomic<bool> pause_ack_{false};
+    std::atomic<std::uint32_t> pause_ack_{0};  // the request acknowledged; 0 none
+    std::uint32_t request_count_ = 0;          // under caller_mu_
     std::atomic<bool> stop_{false};
     std::atomic<bool> thread_entered_{false};
     std::mutex caller_mu_;  // one pausing caller at a time
