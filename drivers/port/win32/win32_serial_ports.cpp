@@ -66,6 +66,15 @@ bool Win32SerialPorts::purge(PortHandle h) {
     return PurgeComm(to_handle(h), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR) != 0;
 }
 
+bool Win32SerialPorts::set_write_bound(PortHandle h, std::uint32_t ms) {
+    COMMTIMEOUTS t = {};
+    if (!GetCommTimeouts(to_handle(h), &t)) return false;
+    // 20 ms a byte covers the slowest line rate (600 baud, 11-bit frames).
+    t.WriteTotalTimeoutMultiplier = 20;
+    t.WriteTotalTimeoutConstant = ms;
+    return SetCommTimeouts(to_handle(h), &t) != 0;
+}
+
 bool Win32SerialPorts::write(PortHandle h, const void* data, std::size_t size, std::size_t* written) {
     DWORD n = 0;
     const BOOL ok = WriteFile(to_handle(h), data, static_cast<DWORD>(size), &n, nullptr);

@@ -13,6 +13,7 @@ public:
     bool modem_status(PortHandle h, std::uint32_t* word) override;
     bool set_dtr_inactive(PortHandle h) override;
     bool purge(PortHandle h) override;
+    bool set_write_bound(PortHandle h, std::uint32_t ms) override;
     bool write(PortHandle h, const void* data, std::size_t size, std::size_t* written) override;
     bool close(PortHandle h) override;
 };

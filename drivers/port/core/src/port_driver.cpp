@@ -171,12 +171,21 @@ std::uint8_t PortDriver::OpenCom(DriverParamBlock* b, std::int32_t unit) {
             register_unit(true, unit, shared, *b);
             return 1;
         }
-        const PortHandle h = ports_.open(name);
+        PortHandle h = ports_.open(name);
+        if (h != kInvalidPort && !ports_.set_write_bound(h, kWriteBoundMs)) {
+            ports_.close(h);  // a write on it could hang every caller
+            h = kInvalidPort;
+        }
         if (h != kInvalidPort) shared_com_[port - 1] = h;
         b->PortHandle = h;
         register_unit(true, unit, h, *b);
     } else {
-        b->PortHandle = ports_.open(name);
+        PortHandle h = ports_.open(name);
+        if (h != kInvalidPort && !ports_.set_write_bound(h, kWriteBoundMs)) {
+            ports_.close(h);  // a write on it could hang every caller
+            h = kInvalidPort;
+        }
+        b->PortHandle = h;
         register_unit(false, unit, b->PortHandle, *b);
     }
     if (b->PortHandle == kInvalidPort) return 0;
@@ -198,10 +207,11 @@ std::uint8_t PortDriver::OpenCom(DriverParamBlock* b, std::int32_t unit) {
             s.rts_control = 1;
             break;
         case 2:
-            // XOn/XOff: software flow control both ways with the standard
-            // DC1/DC3 characters (equal characters would be refused).
-            s.out_x = true;
-            s.in_x = true;
+            // XOn/XOff: the standard DC1/DC3 characters (equal ones are
+            // refused by the system). Output flow control stays off: the
+            // interfaces never pace what they receive, and one stray XOFF
+            // byte on the line would hold every opening command.
+            s.out_x = false;
             s.xon = 0x11;
             s.xoff = 0x13;
             break;
@@ -283,6 +293,8 @@ std::uint8_t PortDriver::OpenLpt(DriverParamBlock* b, std::int32_t) {
         return 1;
     }
     b->PortHandle = ports_.open("LPT" + std::to_string(port));
+    // Bounded where the port allows it; a parallel port may not.
+    if (b->PortHandle != kInvalidPort) ports_.set_write_bound(b->PortHandle, kWriteBoundMs);
     if (b->PortHandle != kInvalidPort) shared_lpt_[port - 1] = b->PortHandle;
     return b->PortHandle != kInvalidPort ? 1 : 0;
 }

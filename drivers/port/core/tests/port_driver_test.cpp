@@ -81,11 +81,16 @@ TEST_F(PortDriverTest, OpenComAppliesSettingsAndStartsThePollThreadOnce) {
     EXPECT_EQ(threads.started(), 1);
     EXPECT_EQ(clock.sleeps().size(), 1u);
 
+    // XOn/XOff: distinct standard characters; output is never held by an
+    // XOFF from the interface, input flow control stays as the port had it.
     auto x = block("CD926-3", 0, 4);
     x.Device.HandShaking = 2;
+    ports.ports["COM4"].settings.out_x = true;
+    ports.ports["COM4"].settings.in_x = true;
     ASSERT_EQ(d.OpenCom(&x, 2), 1);
     const auto q = ports.get("COM4");
-    EXPECT_TRUE(q.settings.out_x && q.settings.in_x);
+    EXPECT_FALSE(q.settings.out_x);
+    EXPECT_TRUE(q.settings.in_x);
     EXPECT_EQ(q.settings.xon, 0x11);
     EXPECT_EQ(q.settings.xoff, 0x13);
 
@@ -337,6 +342,41 @@ TEST(PortDriverThread, BackToBackWritersAreAllAcknowledged) {
         EXPECT_EQ(d.CloseCom(&a), 1);
         EXPECT_EQ(d.CloseCom(&b), 1);
         EXPECT_EQ(d.CloseCom(&c), 1);
+    }
+    threads.join_all();
+}
+
+// A write held by flow control ends at its bound: PutCom fails, the pause
+// is lifted, and the next PutCom and CloseCom go through.
+TEST(PortDriverThread, HeldWriteIsBoundedAndReleasesTheCallers) {
+    FakeSerialPorts ports;
+    ScaledClock clock;
+    fakes::FakeThreads threads(fakes::FakeThreads::Mode::Real);
+    {
+        PortDriver d(ports, clock, threads);
+        auto a = block("CD926", 0, 1);
+        ASSERT_EQ(d.OpenCom(&a, 0), 1);
+        EXPECT_EQ(ports.get("COM1").write_bound_ms, kWriteBoundMs);
+        auto lpt = block("CD615", 2, 1);
+        ASSERT_EQ(d.OpenLpt(&lpt, 0), 1);
+        EXPECT_EQ(ports.get("LPT1").write_bound_ms, kWriteBoundMs);
+
+        ports.held = true;  // the interface sent XOFF, or holds CTS
+        EXPECT_EQ(d.PutCom(&a, "\x07\r\n"), 0);
+        EXPECT_EQ(ports.hung_writes, 0) << "the write was bounded";
+        ports.held = false;
+        EXPECT_EQ(d.PutCom(&a, "\x07\r\n"), 1);
+        EXPECT_EQ(ports.get("COM1").written, "\x07\r\n");
+        EXPECT_EQ(d.CloseCom(&a), 1);
+        EXPECT_EQ(d.CloseLpt(&lpt), 1);
+
+        // A port whose writes cannot be bounded is not used.
+        ports.fail_bound = true;
+        auto b = block("CD926-2", 0, 2);
+        EXPECT_EQ(d.OpenCom(&b, 1), 0);
+        EXPECT_EQ(b.PortHandle, -1);
+        EXPECT_FALSE(ports.get("COM2").open) << "closed again";
+        EXPECT_EQ(d.slot_handle(false, 1), 0);
     }
     threads.join_all();
 }

@@ -18,6 +18,9 @@ constexpr int kUnits = 10;
 constexpr std::int32_t kVersion = 3210;
 constexpr int kPutComChecks = 10;
 constexpr int kCloseComChecks = 50;
+// A write held by flow control or a stalled line gives up after this long,
+// so no caller waits for ever with the poll thread paused.
+constexpr std::uint32_t kWriteBoundMs = 500;
 
 // The closed value of the status filter, or 999 (matches no word).
 std::int32_t closed_value(std::int32_t status, std::int32_t handshaking);

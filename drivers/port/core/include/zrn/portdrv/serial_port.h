@@ -41,6 +41,9 @@ public:
     virtual bool modem_status(PortHandle h, std::uint32_t* word) = 0;
     virtual bool set_dtr_inactive(PortHandle h) = 0;
     virtual bool purge(PortHandle h) = 0;  // both buffers
+    // Every later write on h gives up after about ms plus the time its
+    // bytes take on the line, reporting what was sent by then.
+    virtual bool set_write_bound(PortHandle h, std::uint32_t ms) = 0;
     virtual bool write(PortHandle h, const void* data, std::size_t size, std::size_t* written) = 0;
     virtual bool close(PortHandle h) = 0;
 };
