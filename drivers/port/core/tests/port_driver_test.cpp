@@ -31,16 +31,27 @@ protected:
 };
 
 TEST(StatusFilter, EveryStatusAndHandshakingCombination) {
+    // Words: none, CTS, CTS+DSR, RING, CTS+RING, all four, all but RING.
     const std::uint32_t words[] = {0, 0x10, 0x30, 0x40, 0x50, 0xF0, 0xB0};
-    for (std::int32_t status = 0; status <= 4; ++status) {
-        for (std::int32_t hs = 0; hs <= 2; ++hs) {
-            const std::int32_t closed = closed_value(status, hs);
-            for (std::uint32_t w : words) {
-                const int want = static_cast<std::int32_t>(w) == closed ? 0 : (w == 0 ? 1 : -1);
-                EXPECT_EQ(filter(w, status, hs), want) << status << "/" << hs << " word " << w;
-            }
-        }
-    }
+    // What each word reports (0 closed, 1 open, -1 nothing), written out by
+    // hand for every Status (rows 0 to 4) and HandShaking (0, 1, 2).
+    const int want[5][3][7] = {
+        // Status 0: closed is CTS alone.
+        {{1, 0, -1, -1, -1, -1, -1}, {1, 0, -1, -1, -1, -1, -1}, {1, 0, -1, -1, -1, -1, -1}},
+        // Status 1: closed is RING; with CTS/RTS handshaking all four lines.
+        {{1, -1, -1, 0, -1, -1, -1}, {1, -1, -1, -1, -1, 0, -1}, {1, -1, -1, 0, -1, -1, -1}},
+        // Status 2: closed is CTS and RING.
+        {{1, -1, -1, -1, 0, -1, -1}, {1, -1, -1, -1, 0, -1, -1}, {1, -1, -1, -1, 0, -1, -1}},
+        // Status 3: no line; only "open" is ever reported.
+        {{1, -1, -1, -1, -1, -1, -1}, {1, -1, -1, -1, -1, -1, -1}, {1, -1, -1, -1, -1, -1, -1}},
+        // Any other Status: closed value 0, so no line reads as closed.
+        {{0, -1, -1, -1, -1, -1, -1}, {0, -1, -1, -1, -1, -1, -1}, {0, -1, -1, -1, -1, -1, -1}},
+    };
+    for (std::int32_t status = 0; status <= 4; ++status)
+        for (std::int32_t hs = 0; hs <= 2; ++hs)
+            for (int w = 0; w < 7; ++w)
+                EXPECT_EQ(filter(words[w], status, hs), want[status][hs][w])
+                    << "Status " << status << " HandShaking " << hs << " word " << words[w];
     EXPECT_EQ(closed_value(0, 0), 0x10);
     EXPECT_EQ(closed_value(1, 0), 0x40);
     EXPECT_EQ(closed_value(1, 1), 0xF0);
