@@ -1,8 +1,15 @@
 #pragma once
 
+#include <windows.h>
+
 #include "zrn/portdrv/serial_port.h"
 
 namespace zrn::portdrv {
+
+// The driver's line settings read from, and written into, a port's DCB;
+// fields the driver does not manage keep the DCB's values.
+void settings_from_dcb(const DCB& dcb, LineSettings* s);
+void settings_to_dcb(const LineSettings& s, DCB* dcb);
 
 // COM and LPT ports through the Windows communications API.
 class Win32SerialPorts final : public SerialPorts {

@@ -10,12 +10,17 @@ namespace zrn::portdrv {
 using PortHandle = std::int32_t;
 constexpr PortHandle kInvalidPort = -1;
 
+// Settings the driver never chooses but must carry back unchanged.
+constexpr std::uint8_t kOneAndHalfStopBits = 3;
+constexpr std::uint8_t kMarkParity = 3;
+constexpr std::uint8_t kSpaceParity = 4;
+
 // The line settings the driver reads and changes.
 struct LineSettings {
     std::uint32_t baud = 9600;
     std::uint8_t data_bits = 8;
-    std::uint8_t stop_bits = 1;  // 1 or 2
-    std::uint8_t parity = 0;     // 0 none, 1 odd, 2 even
+    std::uint8_t stop_bits = 1;  // 1, 2, or kOneAndHalfStopBits
+    std::uint8_t parity = 0;     // 0 none, 1 odd, 2 even, 3 mark, 4 space
     std::uint8_t dtr_control = 1;  // 0 off, 1 on, 2 handshake
     std::uint8_t rts_control = 1;  // 0 off, 1 on, 2 handshake, 3 toggle
     bool out_x = false;            // XON/XOFF flow control on output
