@@ -379,5 +379,36 @@ TEST_F(UsbTest, UnplugAndReplugDuringFiresAndRepeats) {
     EXPECT_EQ(hid.closed_under_io, 0);
 }
 
+// Two commands that both find the status thread ended restart it once
+// between them: one reopen, one new thread.
+TEST_F(UsbTest, ConcurrentCommandsRestartTheThreadOnce) {
+    UsbDriver& u = opened({}, &counting);
+    hid.unplug();
+    ASSERT_TRUE(counting.none_alive());
+    hid.replug();
+    const int started = counting.inner.started();
+    for (int round = 0; round < 20; ++round) {
+        std::atomic<int> ready{0};
+        std::int32_t r1 = 0, r2 = 0;
+        auto command = [&](std::int32_t* r, bool status) {
+            ++ready;
+            while (ready.load() < 2) {
+            }
+            *r = status ? u.UCashDrawerStatus(0) : u.OpenUCashDrawer(0);
+        };
+        std::thread t1(command, &r1, false);
+        std::thread t2(command, &r2, true);
+        t1.join();
+        t2.join();
+        EXPECT_EQ(r1, 1);
+        EXPECT_TRUE(r2 == 1 || r2 == 2) << r2;
+        EXPECT_EQ(counting.inner.started(), started + round + 1) << "round " << round;
+        EXPECT_EQ(counting.most.load(), 1) << "round " << round;
+        hid.unplug();  // ends the thread for the next round
+        ASSERT_TRUE(counting.none_alive());
+        hid.replug();
+    }
+}
+
 }  // namespace
 }  // namespace zrn::usbdrv::testing
