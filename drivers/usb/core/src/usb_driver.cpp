@@ -166,6 +166,11 @@ void UsbDriver::status_thread() {
     }
     hid.start_write(device_.load(), kIdleReport);
     hid.reset_stop_and_write_request();
+    // A close that signalled before this reset set the flag first.
+    if (stop_requested_.load()) {
+        thread_ends(all(), "< Status0Thread_Term0");
+        return;
+    }
     set_ready(true);
     int failed_waits = 0;
     for (;;) {

@@ -379,6 +379,27 @@ TEST_F(UsbTest, UnplugAndReplugDuringFiresAndRepeats) {
     EXPECT_EQ(hid.closed_under_io, 0);
 }
 
+// A close that comes while the thread is still in its start-up wait: the
+// thread's reset of its events must not swallow the stop.
+TEST_F(UsbTest, CloseDuringTheThreadsStartEndsIt) {
+    clock.set_stepped(true);
+    UsbDriver& u = make({}, &counting);
+    std::thread opener([&] { EXPECT_EQ(u.OpenUPort(0), 1); });
+    ASSERT_TRUE(clock.wait_for_sleepers(2));  // the open's and the thread's 1000 ms
+    std::int32_t result = 0;
+    std::thread closer([&] { result = u.CloseUPort(0); });
+    ASSERT_TRUE(clock.wait_for_sleepers(3));  // and the close's 250 ms
+    clock.advance(1000);
+    opener.join();
+    const bool ended = counting.none_alive();
+    EXPECT_TRUE(ended) << "the stop was lost: the thread waits on";
+    if (!ended) hid.signal_stop();  // lets a broken build finish
+    closer.join();
+    EXPECT_EQ(result, 1);
+    EXPECT_FALSE(u.device_open());
+    clock.set_stepped(false);
+}
+
 // Two commands that both find the status thread ended restart it once
 // between them: one reopen, one new thread.
 TEST_F(UsbTest, ConcurrentCommandsRestartTheThreadOnce) {
