@@ -64,15 +64,26 @@ bool SimHid::attributes(Device d, std::uint16_t* vendor, std::uint16_t* product)
 bool SimHid::fetch_descriptor(Device d) { return d == kDrawerHandle; }
 bool SimHid::close(Device d) { return d == kDrawerHandle; }
 
-void SimHid::create_events() {
+bool SimHid::create_events() {
+    // Made once; a later thread only sets them to their initial state.
     for (HANDLE* h : {&write_request_, &stop_}) {
-        if (*h) CloseHandle(*h);
-        *h = CreateEventA(nullptr, FALSE, TRUE, nullptr);
+        if (!*h) *h = CreateEventA(nullptr, FALSE, TRUE, nullptr);
+        if (*h) SetEvent(*h);
     }
+    read_failed_ = false;
     // The drawer reports its state as soon as it is read.
     std::lock_guard guard(lock_);
     seen_seq_ = s_->usb.seq - 1;
+    return write_request_ && stop_ && report_;
 }
+
+bool SimHid::finish_read(Device) {
+    const bool ok = !read_failed_;
+    read_failed_ = false;
+    return ok;
+}
+
+void SimHid::cancel_io(Device) { read_pending_ = false; }
 
 void SimHid::reset_stop_and_write_request() {
     ResetEvent(write_request_);
@@ -119,6 +130,7 @@ usbdrv::HidPort::Wake SimHid::wait() {
             std::lock_guard guard(lock_);
             if (!s_->usb.present) {  // unplugged: the outstanding read fails
                 read_pending_ = false;
+                read_failed_ = true;
                 return Wake::Read;
             }
             if (s_->usb.seq != seen_seq_) {

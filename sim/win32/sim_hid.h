@@ -19,13 +19,15 @@ public:
     bool attributes(Device d, std::uint16_t* vendor, std::uint16_t* product) override;
     bool fetch_descriptor(Device d) override;
     bool close(Device d) override;
-    void create_events() override;
+    bool create_events() override;
     void reset_stop_and_write_request() override;
     void signal_write_request() override;
     void signal_stop() override;
     bool start_read(Device d, std::uint8_t* buffer3) override;
     bool start_write(Device d, const std::uint8_t* buffer3) override;
     Wake wait() override;
+    bool finish_read(Device d) override;
+    void cancel_io(Device d) override;
 
 private:
     bool present();
@@ -33,7 +35,7 @@ private:
     SimLock& lock_;
     HANDLE report_ = nullptr, write_request_ = nullptr, stop_ = nullptr;
     std::uint8_t* read_buffer_ = nullptr;
-    bool read_pending_ = false;
+    bool read_pending_ = false, read_failed_ = false;
     std::uint32_t seen_seq_ = 0;
 };
 

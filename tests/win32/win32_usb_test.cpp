@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -44,6 +45,45 @@ TEST(Win32Hid, EveryInterfaceIsOpenedComparedAndClosedWithoutLeaks) {
     }
     EXPECT_GE(others, 2);
     EXPECT_EQ(handle_count(), before) << "device list, handles and descriptors all released";
+}
+
+// An aborted read (as when the device goes away) wakes the status thread's
+// wait like a completed one; it must not count as a report. Outstanding
+// I/O is cancelled and finished before the handle is closed.
+TEST(Win32Hid, AbortedReadIsNoReportAndIoEndsBeforeClose) {
+    Win32Hid hid;
+    std::vector<std::string> paths;
+    ASSERT_TRUE(hid.list_interfaces(&paths));
+    ASSERT_FALSE(paths.empty());
+    ASSERT_TRUE(hid.create_events());
+    ASSERT_TRUE(hid.create_events()) << "made again: the same events, set to their start state";
+    hid.reset_stop_and_write_request();
+    int reads = 0;
+    for (const auto& p : paths) {
+        const HidPort::Device d = hid.open(p);
+        ASSERT_NE(d, 0) << p;
+        std::uint8_t buffer[3] = {0, 1, 0};  // a stale "open"
+        if (!hid.start_read(d, buffer)) {  // this device's reports do not fit 3 bytes
+            EXPECT_TRUE(hid.close(d));
+            continue;
+        }
+        ++reads;
+        ASSERT_TRUE(CancelIoEx(reinterpret_cast<HANDLE>(d), nullptr));
+        ASSERT_EQ(hid.wait(), HidPort::Wake::Read);
+        EXPECT_FALSE(hid.finish_read(d)) << "an aborted read is not a report";
+        EXPECT_FALSE(hid.finish_read(d)) << "and is not taken twice";
+        // Outstanding again, then cancelled and finished by the adapter.
+        ASSERT_TRUE(hid.start_read(d, buffer));
+        hid.cancel_io(d);
+        EXPECT_TRUE(hid.close(d));
+    }
+    // The write-request and stop events still wake the wait, in order.
+    hid.signal_stop();
+    hid.signal_write_request();
+    EXPECT_EQ(hid.wait(), HidPort::Wake::WriteRequest);
+    EXPECT_EQ(hid.wait(), HidPort::Wake::Stop);
+    std::printf("reads aborted on %d of %zu devices\n", reads, paths.size());
+    EXPECT_GE(reads, 1) << "no device took a read to abort";
 }
 
 std::string dll_path() {

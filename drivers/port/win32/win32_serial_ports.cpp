@@ -13,6 +13,42 @@ PortHandle from_handle(HANDLE h) {
 }
 }  // namespace
 
+void settings_from_dcb(const DCB& dcb, LineSettings* s) {
+    s->baud = dcb.BaudRate;
+    s->data_bits = dcb.ByteSize;
+    // Mark and space parity and 1.5 stop bits are carried, so that writing
+    // the settings back keeps them when the block leaves them alone.
+    s->stop_bits = dcb.StopBits == TWOSTOPBITS ? 2 : dcb.StopBits == ONE5STOPBITS ? kOneAndHalfStopBits : 1;
+    switch (dcb.Parity) {
+        case ODDPARITY: s->parity = 1; break;
+        case EVENPARITY: s->parity = 2; break;
+        case MARKPARITY: s->parity = kMarkParity; break;
+        case SPACEPARITY: s->parity = kSpaceParity; break;
+        default: s->parity = 0; break;
+    }
+    s->dtr_control = static_cast<std::uint8_t>(dcb.fDtrControl);
+    s->rts_control = static_cast<std::uint8_t>(dcb.fRtsControl);
+    s->out_x = dcb.fOutX;
+    s->in_x = dcb.fInX;
+    s->xon = dcb.XonChar;
+    s->xoff = dcb.XoffChar;
+}
+
+void settings_to_dcb(const LineSettings& s, DCB* dcb) {
+    dcb->BaudRate = s.baud;
+    dcb->ByteSize = s.data_bits;
+    dcb->StopBits = s.stop_bits == 2 ? TWOSTOPBITS : s.stop_bits == kOneAndHalfStopBits ? ONE5STOPBITS : ONESTOPBIT;
+    static constexpr BYTE kParity[] = {NOPARITY, ODDPARITY, EVENPARITY, MARKPARITY, SPACEPARITY};
+    dcb->Parity = s.parity < 5 ? kParity[s.parity] : NOPARITY;
+    dcb->fParity = s.parity != 0;
+    dcb->fDtrControl = s.dtr_control;
+    dcb->fRtsControl = s.rts_control;
+    dcb->fOutX = s.out_x;
+    dcb->fInX = s.in_x;
+    dcb->XonChar = s.xon;
+    dcb->XoffChar = s.xoff;
+}
+
 PortHandle Win32SerialPorts::open(const std::string& name) {
     return from_handle(CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
 }
@@ -21,16 +57,7 @@ bool Win32SerialPorts::get_settings(PortHandle h, LineSettings* s) {
     DCB dcb = {};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(to_handle(h), &dcb)) return false;
-    s->baud = dcb.BaudRate;
-    s->data_bits = dcb.ByteSize;
-    s->stop_bits = dcb.StopBits == TWOSTOPBITS ? 2 : 1;
-    s->parity = dcb.Parity == ODDPARITY ? 1 : dcb.Parity == EVENPARITY ? 2 : 0;
-    s->dtr_control = static_cast<std::uint8_t>(dcb.fDtrControl);
-    s->rts_control = static_cast<std::uint8_t>(dcb.fRtsControl);
-    s->out_x = dcb.fOutX;
-    s->in_x = dcb.fInX;
-    s->xon = dcb.XonChar;
-    s->xoff = dcb.XoffChar;
+    settings_from_dcb(dcb, s);
     return true;
 }
 
@@ -39,17 +66,7 @@ bool Win32SerialPorts::set_settings(PortHandle h, const LineSettings& s) {
     DCB dcb = {};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(to_handle(h), &dcb)) return false;
-    dcb.BaudRate = s.baud;
-    dcb.ByteSize = s.data_bits;
-    dcb.StopBits = s.stop_bits == 2 ? TWOSTOPBITS : ONESTOPBIT;
-    dcb.Parity = s.parity == 1 ? ODDPARITY : s.parity == 2 ? EVENPARITY : NOPARITY;
-    dcb.fParity = s.parity != 0;
-    dcb.fDtrControl = s.dtr_control;
-    dcb.fRtsControl = s.rts_control;
-    dcb.fOutX = s.out_x;
-    dcb.fInX = s.in_x;
-    dcb.XonChar = s.xon;
-    dcb.XoffChar = s.xoff;
+    settings_to_dcb(s, &dcb);
     return SetCommState(to_handle(h), &dcb) != 0;
 }
 
@@ -64,6 +81,15 @@ bool Win32SerialPorts::set_dtr_inactive(PortHandle h) { return EscapeCommFunctio
 
 bool Win32SerialPorts::purge(PortHandle h) {
     return PurgeComm(to_handle(h), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR) != 0;
+}
+
+bool Win32SerialPorts::set_write_bound(PortHandle h, std::uint32_t ms) {
+    COMMTIMEOUTS t = {};
+    if (!GetCommTimeouts(to_handle(h), &t)) return false;
+    // 20 ms a byte covers the slowest line rate (600 baud, 11-bit frames).
+    t.WriteTotalTimeoutMultiplier = 20;
+    t.WriteTotalTimeoutConstant = ms;
+    return SetCommTimeouts(to_handle(h), &t) != 0;
 }
 
 bool Win32SerialPorts::write(PortHandle h, const void* data, std::size_t size, std::size_t* written) {

@@ -15,7 +15,6 @@ namespace {
 HANDLE to_handle(HidPort::Device d) { return reinterpret_cast<HANDLE>(d); }
 }  // namespace
 
-Win32Hid::~Win32Hid() { close_events(); }
 
 bool Win32Hid::list_interfaces(std::vector<std::string>* paths) {
     GUID hid_guid;
@@ -65,53 +64,105 @@ bool Win32Hid::fetch_descriptor(Device d) {
 
 bool Win32Hid::close(Device d) { return CloseHandle(to_handle(d)) != 0; }
 
-void Win32Hid::close_events() {
-    for (HANDLE* e : {&read_done_, &write_request_, &stop_, &write_done_}) {
-        if (*e) CloseHandle(*e);
-        *e = nullptr;
+namespace {
+// A write the device has not taken after this long is cancelled before the
+// next one reuses its buffer.
+constexpr DWORD kPreviousWriteWaitMs = 1000;
+
+void finish(HANDLE h, OVERLAPPED* ov, bool* pending, bool cancel) {
+    if (!*pending) return;
+    DWORD n = 0;
+    if (cancel) CancelIoEx(h, ov);
+    GetOverlappedResult(h, ov, &n, TRUE);  // the system is done with the buffer
+    *pending = false;
+}
+
+HANDLE make(std::atomic<HANDLE>& e, BOOL manual) {
+    HANDLE h = e.load();
+    if (!h) {
+        h = CreateEventA(nullptr, manual, FALSE, nullptr);
+        e = h;
+    }
+    return h;
+}
+}  // namespace
+
+Win32Hid::~Win32Hid() {
+    for (std::atomic<HANDLE>* e : {&read_done_, &write_request_, &stop_, &write_done_}) {
+        if (HANDLE h = e->exchange(nullptr)) CloseHandle(h);
     }
 }
 
-void Win32Hid::create_events() {
-    close_events();
+bool Win32Hid::create_events() {
     // Self-resetting and initially signalled; the thread resets the two
     // request events before it waits.
-    read_done_ = CreateEventA(nullptr, FALSE, TRUE, nullptr);
-    write_request_ = CreateEventA(nullptr, FALSE, TRUE, nullptr);
-    stop_ = CreateEventA(nullptr, FALSE, TRUE, nullptr);
-    write_done_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    bool ok = true;
+    for (std::atomic<HANDLE>* e : {&read_done_, &write_request_, &stop_}) {
+        HANDLE h = make(*e, FALSE);
+        if (h) SetEvent(h);
+        ok = ok && h;
+    }
+    return ok && make(write_done_, TRUE);
 }
 
 void Win32Hid::reset_stop_and_write_request() {
-    if (stop_) ResetEvent(stop_);
-    if (write_request_) ResetEvent(write_request_);
+    if (HANDLE h = stop_.load()) ResetEvent(h);
+    if (HANDLE h = write_request_.load()) ResetEvent(h);
 }
 
 void Win32Hid::signal_write_request() {
-    if (write_request_) SetEvent(write_request_);
+    if (HANDLE h = write_request_.load()) SetEvent(h);
 }
 
 void Win32Hid::signal_stop() {
-    if (stop_) SetEvent(stop_);
+    if (HANDLE h = stop_.load()) SetEvent(h);
 }
 
 bool Win32Hid::start_read(Device d, std::uint8_t* buffer3) {
+    finish(to_handle(d), &read_ov_, &read_pending_, true);
     std::memset(&read_ov_, 0, sizeof read_ov_);
-    read_ov_.hEvent = read_done_;
-    if (ReadFile(to_handle(d), buffer3, 3, nullptr, &read_ov_)) return true;
-    return GetLastError() == ERROR_IO_PENDING;
+    read_ov_.hEvent = read_done_.load();
+    if (!read_ov_.hEvent) return false;
+    if (!ReadFile(to_handle(d), buffer3, 3, nullptr, &read_ov_) && GetLastError() != ERROR_IO_PENDING) return false;
+    read_pending_ = true;
+    return true;
+}
+
+bool Win32Hid::finish_read(Device d) {
+    if (!read_pending_) return false;  // no read was outstanding
+    DWORD n = 0;
+    if (!GetOverlappedResult(to_handle(d), &read_ov_, &n, FALSE)) {
+        if (GetLastError() == ERROR_IO_INCOMPLETE) return false;  // still outstanding
+        read_pending_ = false;
+        return false;  // failed or aborted: the buffer holds no report
+    }
+    read_pending_ = false;
+    return n == 3;
 }
 
 bool Win32Hid::start_write(Device d, const std::uint8_t* buffer3) {
+    const HANDLE h = to_handle(d);
+    if (write_pending_) {
+        // The previous write still owns the buffer and the OVERLAPPED.
+        const bool done = WaitForSingleObject(write_ov_.hEvent, kPreviousWriteWaitMs) == WAIT_OBJECT_0;
+        finish(h, &write_ov_, &write_pending_, !done);
+    }
     std::memcpy(write_buffer_, buffer3, 3);
     std::memset(&write_ov_, 0, sizeof write_ov_);
-    write_ov_.hEvent = write_done_;
-    if (WriteFile(to_handle(d), write_buffer_, 3, nullptr, &write_ov_)) return true;
-    return GetLastError() == ERROR_IO_PENDING;
+    write_ov_.hEvent = write_done_.load();
+    if (!write_ov_.hEvent) return false;
+    if (!WriteFile(h, write_buffer_, 3, nullptr, &write_ov_) && GetLastError() != ERROR_IO_PENDING) return false;
+    write_pending_ = true;
+    return true;
+}
+
+void Win32Hid::cancel_io(Device d) {
+    finish(to_handle(d), &read_ov_, &read_pending_, true);
+    finish(to_handle(d), &write_ov_, &write_pending_, true);
 }
 
 HidPort::Wake Win32Hid::wait() {
-    HANDLE events[3] = {read_done_, write_request_, stop_};
+    HANDLE events[3] = {read_done_.load(), write_request_.load(), stop_.load()};
     // The lowest signalled index wins: read, then write request, then stop.
     switch (WaitForMultipleObjects(3, events, FALSE, INFINITE)) {
         case WAIT_OBJECT_0: return Wake::Read;

@@ -72,33 +72,45 @@ void PortDriver::release_unit(bool smart, int unit) {
 
 // --- pause handshake --------------------------------------------------------------
 
+// Each pause request carries a number of its own, so an acknowledgement is
+// always for the request that is waiting for it, and the poll thread never
+// takes back a request: only its caller lifts or withdraws it.
 bool PortDriver::pause(int checks) {
-    pause_request_ = true;
+    std::uint32_t n = ++request_count_;
+    if (n == 0) n = ++request_count_;
+    // Permission goes before the request is visible, so a thread that sees
+    // the request also sees that it must wait.
     resume_permission_ = false;
+    pause_request_ = n;
     wake();
     clock_.sleep_ms(5);
     for (int i = 0; i < checks; ++i) {
-        if (pause_ack_.load()) return true;
+        if (pause_ack_.load() == n) return true;
         clock_.sleep_ms(100);
     }
-    if (pause_ack_.load()) return true;
+    if (pause_ack_.load() == n) return true;
     // Withdrawn: the thread never acknowledged.
-    pause_request_ = false;
-    resume_permission_ = true;
+    lift_pause();
     return false;
 }
 
 void PortDriver::lift_pause() {
+    pause_request_ = 0;
     resume_permission_ = true;
-    pause_request_ = false;
 }
 
 bool PortDriver::pause_point() {
-    if (!pause_request_.load()) return false;
-    pause_ack_ = true;
-    while (!resume_permission_.load() && !stop_.load()) clock_.sleep_ms(5);
-    pause_ack_ = false;
-    pause_request_ = false;
+    std::uint32_t request = pause_request_.load();
+    if (request == 0) return false;
+    pause_ack_ = request;
+    while (!resume_permission_.load() && !stop_.load()) {
+        clock_.sleep_ms(5);
+        // A caller that came while the thread is still held is answered
+        // without letting the thread run in between.
+        request = pause_request_.load();
+        if (request != 0 && request != pause_ack_.load()) pause_ack_ = request;
+    }
+    pause_ack_ = 0;
     return true;
 }
 
@@ -159,12 +171,21 @@ std::uint8_t PortDriver::OpenCom(DriverParamBlock* b, std::int32_t unit) {
             register_unit(true, unit, shared, *b);
             return 1;
         }
-        const PortHandle h = ports_.open(name);
+        PortHandle h = ports_.open(name);
+        if (h != kInvalidPort && !ports_.set_write_bound(h, kWriteBoundMs)) {
+            ports_.close(h);  // a write on it could hang every caller
+            h = kInvalidPort;
+        }
         if (h != kInvalidPort) shared_com_[port - 1] = h;
         b->PortHandle = h;
         register_unit(true, unit, h, *b);
     } else {
-        b->PortHandle = ports_.open(name);
+        PortHandle h = ports_.open(name);
+        if (h != kInvalidPort && !ports_.set_write_bound(h, kWriteBoundMs)) {
+            ports_.close(h);  // a write on it could hang every caller
+            h = kInvalidPort;
+        }
+        b->PortHandle = h;
         register_unit(false, unit, b->PortHandle, *b);
     }
     if (b->PortHandle == kInvalidPort) return 0;
@@ -186,10 +207,11 @@ std::uint8_t PortDriver::OpenCom(DriverParamBlock* b, std::int32_t unit) {
             s.rts_control = 1;
             break;
         case 2:
-            // XOn/XOff: software flow control both ways with the standard
-            // DC1/DC3 characters (equal characters would be refused).
-            s.out_x = true;
-            s.in_x = true;
+            // XOn/XOff: the standard DC1/DC3 characters (equal ones are
+            // refused by the system). Output flow control stays off: the
+            // interfaces never pace what they receive, and one stray XOFF
+            // byte on the line would hold every opening command.
+            s.out_x = false;
             s.xon = 0x11;
             s.xoff = 0x13;
             break;
@@ -197,13 +219,14 @@ std::uint8_t PortDriver::OpenCom(DriverParamBlock* b, std::int32_t unit) {
             break;
     }
     if (!ports_.set_settings(b->PortHandle, s)) return 0;
-    if (!thread_started_.load()) {
+    // Claimed before the wait: of two first opens at once, one starts it.
+    bool expected = false;
+    if (thread_started_.compare_exchange_strong(expected, true)) {
         clock_.sleep_ms(100);
-        thread_started_ = true;
         thread_running_ = true;
         if (!threads_.start([this] { poll_loop(); })) {
             thread_running_ = false;
-            thread_started_ = false;
+            thread_started_ = false;  // the next open tries again
         }
     }
     return 1;
@@ -270,24 +293,41 @@ std::uint8_t PortDriver::OpenLpt(DriverParamBlock* b, std::int32_t) {
         return 1;
     }
     b->PortHandle = ports_.open("LPT" + std::to_string(port));
+    // Bounded where the port allows it; a parallel port may not.
+    if (b->PortHandle != kInvalidPort) ports_.set_write_bound(b->PortHandle, kWriteBoundMs);
     if (b->PortHandle != kInvalidPort) shared_lpt_[port - 1] = b->PortHandle;
     return b->PortHandle != kInvalidPort ? 1 : 0;
 }
 
+PortHandle PortDriver::own_lpt(const DriverParamBlock& b) const {
+    // A block may hold a handle another unit already closed (whose value the
+    // system may since have given to something else), or -1 after a failed
+    // open: only the port's open handle is ever written or closed.
+    if (b.Device.Port != 1 && b.Device.Port != 2) return 0;
+    const PortHandle shared = shared_lpt_[b.Device.Port - 1].load();
+    return shared != 0 && shared != kInvalidPort && b.PortHandle == shared ? shared : 0;
+}
+
 std::uint8_t PortDriver::CloseLpt(DriverParamBlock* b) {
+    const PortHandle h = own_lpt(*b);
+    if (!h) return 0;
     // As for a serial port; these requests mean nothing to a parallel one.
-    ports_.set_dtr_inactive(b->PortHandle);
-    ports_.purge(b->PortHandle);
-    if (!ports_.close(b->PortHandle)) return 0;
-    if (b->Device.Port == 1 || b->Device.Port == 2) shared_lpt_[b->Device.Port - 1] = 0;
+    ports_.set_dtr_inactive(h);
+    ports_.purge(h);
+    if (!ports_.close(h)) return 0;
+    // Only if no other unit reopened the port meanwhile.
+    PortHandle expected = h;
+    shared_lpt_[b->Device.Port - 1].compare_exchange_strong(expected, 0);
     return 1;
 }
 
 std::uint8_t PortDriver::PutLpt(DriverParamBlock* b, const char* text) {
+    const PortHandle h = own_lpt(*b);
+    if (!h) return 0;
     const std::size_t n = text ? std::strlen(text) : 0;
     std::size_t written = 0;
     if (n == 0) return 1;
-    return ports_.write(b->PortHandle, text, n, &written) && written == n ? 1 : 0;
+    return ports_.write(h, text, n, &written) && written == n ? 1 : 0;
 }
 
 }  // namespace zrn::portdrv

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <set>
@@ -19,6 +21,7 @@ public:
         std::string written;
         bool open = false;
         int opens = 0, closes = 0, purges = 0, dtr_off = 0;
+        std::uint32_t write_bound_ms = 0;  // 0: writes wait for ever
         PortHandle handle = 0;
     };
 
@@ -53,18 +56,35 @@ public:
     }
     bool set_dtr_inactive(PortHandle h) override {
         std::lock_guard l(mu);
+        if (h == kInvalidPort || h == 0) ++calls_on_invalid;
         if (!by_handle.count(h)) return false;
         ++ports[by_handle[h]].dtr_off;
         return true;
     }
     bool purge(PortHandle h) override {
         std::lock_guard l(mu);
+        if (h == kInvalidPort || h == 0) ++calls_on_invalid;
         if (!by_handle.count(h)) return false;
         ++ports[by_handle[h]].purges;
         return true;
     }
-    bool write(PortHandle h, const void* data, std::size_t n, std::size_t* written) override {
+    bool set_write_bound(PortHandle h, std::uint32_t ms) override {
         std::lock_guard l(mu);
+        if (fail_bound || !by_handle.count(h)) return false;
+        ports[by_handle[h]].write_bound_ms = ms;
+        return true;
+    }
+    bool write(PortHandle h, const void* data, std::size_t n, std::size_t* written) override {
+        std::unique_lock l(mu);
+        if (held && by_handle.count(h)) {
+            *written = 0;
+            if (ports[by_handle[h]].write_bound_ms) return true;  // timed out, nothing sent
+            // Unbounded: blocks until the line is released (cut short here).
+            held_cv.wait_for(l, std::chrono::seconds(2), [&] { return !held; });
+            ++hung_writes;
+            return false;
+        }
+        if (h == kInvalidPort || h == 0) ++calls_on_invalid;
         if (!by_handle.count(h) || fail_write) return false;
         const std::size_t k = short_write ? n - 1 : n;
         ports[by_handle[h]].written.append(static_cast<const char*>(data), k);
@@ -73,6 +93,7 @@ public:
     }
     bool close(PortHandle h) override {
         std::lock_guard l(mu);
+        if (h == kInvalidPort || h == 0) ++calls_on_invalid;
         auto it = by_handle.find(h);
         if (it == by_handle.end()) return false;
         Port& p = ports[it->second];
@@ -94,8 +115,12 @@ public:
     std::map<std::string, Port> ports;
     std::map<PortHandle, std::string> by_handle;
     std::set<std::string> fail_open;
+    std::condition_variable held_cv;
+    bool held = false, fail_bound = false;
+    int hung_writes = 0;
     bool fail_get = false, fail_set = false, fail_write = false, short_write = false, fail_modem = false;
     int set_count = 0;
+    int calls_on_invalid = 0;  // requests on -1 or 0
     PortHandle next = 0x100;
 };
 

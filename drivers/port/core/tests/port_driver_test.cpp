@@ -31,16 +31,27 @@ protected:
 };
 
 TEST(StatusFilter, EveryStatusAndHandshakingCombination) {
+    // Words: none, CTS, CTS+DSR, RING, CTS+RING, all four, all but RING.
     const std::uint32_t words[] = {0, 0x10, 0x30, 0x40, 0x50, 0xF0, 0xB0};
-    for (std::int32_t status = 0; status <= 4; ++status) {
-        for (std::int32_t hs = 0; hs <= 2; ++hs) {
-            const std::int32_t closed = closed_value(status, hs);
-            for (std::uint32_t w : words) {
-                const int want = static_cast<std::int32_t>(w) == closed ? 0 : (w == 0 ? 1 : -1);
-                EXPECT_EQ(filter(w, status, hs), want) << status << "/" << hs << " word " << w;
-            }
-        }
-    }
+    // What each word reports (0 closed, 1 open, -1 nothing), written out by
+    // hand for every Status (rows 0 to 4) and HandShaking (0, 1, 2).
+    const int want[5][3][7] = {
+        // Status 0: closed is CTS alone.
+        {{1, 0, -1, -1, -1, -1, -1}, {1, 0, -1, -1, -1, -1, -1}, {1, 0, -1, -1, -1, -1, -1}},
+        // Status 1: closed is RING; with CTS/RTS handshaking all four lines.
+        {{1, -1, -1, 0, -1, -1, -1}, {1, -1, -1, -1, -1, 0, -1}, {1, -1, -1, 0, -1, -1, -1}},
+        // Status 2: closed is CTS and RING.
+        {{1, -1, -1, -1, 0, -1, -1}, {1, -1, -1, -1, 0, -1, -1}, {1, -1, -1, -1, 0, -1, -1}},
+        // Status 3: no line; only "open" is ever reported.
+        {{1, -1, -1, -1, -1, -1, -1}, {1, -1, -1, -1, -1, -1, -1}, {1, -1, -1, -1, -1, -1, -1}},
+        // Any other Status: closed value 0, so no line reads as closed.
+        {{0, -1, -1, -1, -1, -1, -1}, {0, -1, -1, -1, -1, -1, -1}, {0, -1, -1, -1, -1, -1, -1}},
+    };
+    for (std::int32_t status = 0; status <= 4; ++status)
+        for (std::int32_t hs = 0; hs <= 2; ++hs)
+            for (int w = 0; w < 7; ++w)
+                EXPECT_EQ(filter(words[w], status, hs), want[status][hs][w])
+                    << "Status " << status << " HandShaking " << hs << " word " << words[w];
     EXPECT_EQ(closed_value(0, 0), 0x10);
     EXPECT_EQ(closed_value(1, 0), 0x40);
     EXPECT_EQ(closed_value(1, 1), 0xF0);
@@ -81,11 +92,16 @@ TEST_F(PortDriverTest, OpenComAppliesSettingsAndStartsThePollThreadOnce) {
     EXPECT_EQ(threads.started(), 1);
     EXPECT_EQ(clock.sleeps().size(), 1u);
 
+    // XOn/XOff: distinct standard characters; output is never held by an
+    // XOFF from the interface, input flow control stays as the port had it.
     auto x = block("CD926-3", 0, 4);
     x.Device.HandShaking = 2;
+    ports.ports["COM4"].settings.out_x = true;
+    ports.ports["COM4"].settings.in_x = true;
     ASSERT_EQ(d.OpenCom(&x, 2), 1);
     const auto q = ports.get("COM4");
-    EXPECT_TRUE(q.settings.out_x && q.settings.in_x);
+    EXPECT_FALSE(q.settings.out_x);
+    EXPECT_TRUE(q.settings.in_x);
     EXPECT_EQ(q.settings.xon, 0x11);
     EXPECT_EQ(q.settings.xoff, 0x13);
 
@@ -253,6 +269,129 @@ TEST(PortDriverThread, PauseHandshakeAroundWritesAndCloses) {
     threads.join_all();
 }
 
+// Two first opens at once start one poll thread between them.
+TEST(PortDriverThread, ConcurrentFirstOpensStartOnePollThread) {
+    FakeSerialPorts ports;
+    fakes::FakeClock clock;
+    clock.set_stepped(true);
+    fakes::FakeThreads threads;  // deferred: counts the starts
+    PortDriver d(ports, clock, threads);
+    auto a = block("CD926", 0, 1);
+    auto b = block("CD926-2", 0, 2);
+    std::uint8_t ra = 0, rb = 0;
+    std::thread ta([&] { ra = d.OpenCom(&a, 0); });
+    std::thread tb([&] { rb = d.OpenCom(&b, 1); });
+    // Both opens are past their check once the one 100 ms wait is pending;
+    // a second waiter shows up only when both decided to start the thread.
+    ASSERT_TRUE(clock.wait_for_sleepers(1));
+    clock.wait_for_sleepers(2, 300);
+    while (clock.advance_to_next_wakeup()) {
+    }
+    ta.join();
+    tb.join();
+    EXPECT_EQ(ra, 1);
+    EXPECT_EQ(rb, 1);
+    EXPECT_EQ(threads.started(), 1);
+    EXPECT_TRUE(d.poll_thread_started());
+    clock.set_stepped(false);
+}
+
+// A poll thread that cannot be started is tried again by the next open.
+TEST_F(PortDriverTest, FailedPollThreadStartIsRetried) {
+    threads.fail_next(1);
+    auto a = block("CD926", 0, 1);
+    EXPECT_EQ(d.OpenCom(&a, 0), 1);
+    EXPECT_FALSE(d.poll_thread_started());
+    auto b = block("CD926-2", 0, 2);
+    EXPECT_EQ(d.OpenCom(&b, 1), 1);
+    EXPECT_TRUE(d.poll_thread_started());
+    EXPECT_EQ(threads.started(), 1);
+}
+
+// Real time, with the poll thread's short waits shrunk to microseconds so
+// that it pauses and resumes thousands of times in a short run; a caller's
+// 100 ms check still lasts milliseconds, so a slow scheduler does not make
+// an acknowledgement late.
+class ScaledClock final : public platform::Clock {
+public:
+    void sleep_ms(std::uint32_t ms) override {
+        std::this_thread::sleep_for(ms >= 100 ? std::chrono::microseconds(ms * 40) : std::chrono::microseconds(ms));
+    }
+    platform::LocalTime local_time() override { return {}; }
+    std::uint64_t monotonic_ms() override { return 0; }
+};
+
+// Writers one after another, each pausing the running poll thread: a
+// caller's fresh request is never taken back by the thread, so every write
+// is acknowledged and goes through.
+TEST(PortDriverThread, BackToBackWritersAreAllAcknowledged) {
+    FakeSerialPorts ports;
+    ScaledClock clock;
+    fakes::FakeThreads threads(fakes::FakeThreads::Mode::Real);
+    {
+        PortDriver d(ports, clock, threads);
+        auto a = block("CD926", 0, 1);
+        auto b = block("CD926-2", 0, 2);
+        auto c = block("CD926-3", 0, 3);
+        ASSERT_EQ(d.OpenCom(&a, 0), 1);
+        ASSERT_EQ(d.OpenCom(&b, 1), 1);
+        ASSERT_EQ(d.OpenCom(&c, 2), 1);
+        constexpr int kRounds = 100;
+        std::atomic<int> failed{0};
+        auto writer = [&](DriverParamBlock* blk) {
+            for (int i = 0; i < kRounds; ++i)
+                if (d.PutCom(blk, "\x07") != 1) ++failed;
+        };
+        std::thread ta(writer, &a);
+        std::thread tb(writer, &b);
+        std::thread tc(writer, &c);
+        ta.join();
+        tb.join();
+        tc.join();
+        EXPECT_EQ(failed.load(), 0);
+        EXPECT_EQ(ports.get("COM1").written.size() + ports.get("COM2").written.size() + ports.get("COM3").written.size(), 3u * kRounds - failed.load());
+        EXPECT_EQ(d.CloseCom(&a), 1);
+        EXPECT_EQ(d.CloseCom(&b), 1);
+        EXPECT_EQ(d.CloseCom(&c), 1);
+    }
+    threads.join_all();
+}
+
+// A write held by flow control ends at its bound: PutCom fails, the pause
+// is lifted, and the next PutCom and CloseCom go through.
+TEST(PortDriverThread, HeldWriteIsBoundedAndReleasesTheCallers) {
+    FakeSerialPorts ports;
+    ScaledClock clock;
+    fakes::FakeThreads threads(fakes::FakeThreads::Mode::Real);
+    {
+        PortDriver d(ports, clock, threads);
+        auto a = block("CD926", 0, 1);
+        ASSERT_EQ(d.OpenCom(&a, 0), 1);
+        EXPECT_EQ(ports.get("COM1").write_bound_ms, kWriteBoundMs);
+        auto lpt = block("CD615", 2, 1);
+        ASSERT_EQ(d.OpenLpt(&lpt, 0), 1);
+        EXPECT_EQ(ports.get("LPT1").write_bound_ms, kWriteBoundMs);
+
+        ports.held = true;  // the interface sent XOFF, or holds CTS
+        EXPECT_EQ(d.PutCom(&a, "\x07\r\n"), 0);
+        EXPECT_EQ(ports.hung_writes, 0) << "the write was bounded";
+        ports.held = false;
+        EXPECT_EQ(d.PutCom(&a, "\x07\r\n"), 1);
+        EXPECT_EQ(ports.get("COM1").written, "\x07\r\n");
+        EXPECT_EQ(d.CloseCom(&a), 1);
+        EXPECT_EQ(d.CloseLpt(&lpt), 1);
+
+        // A port whose writes cannot be bounded is not used.
+        ports.fail_bound = true;
+        auto b = block("CD926-2", 0, 2);
+        EXPECT_EQ(d.OpenCom(&b, 1), 0);
+        EXPECT_EQ(b.PortHandle, -1);
+        EXPECT_FALSE(ports.get("COM2").open) << "closed again";
+        EXPECT_EQ(d.slot_handle(false, 1), 0);
+    }
+    threads.join_all();
+}
+
 TEST_F(PortDriverTest, ParallelSharingAndReopen) {
     auto a = block("CD615", 2, 1);
     auto b = block("CD615-2", 2, 1);
@@ -280,6 +419,47 @@ TEST_F(PortDriverTest, ParallelSharingAndReopen) {
     EXPECT_EQ(d.OpenLpt(&none, 0), 0);
     EXPECT_EQ(none.PortHandle, 5);
     EXPECT_TRUE(clock.sleeps().empty()) << "no pause and no delay on a parallel port";
+}
+
+TEST_F(PortDriverTest, ParallelClosesAndWritesOnlyThePortsOwnHandle) {
+    auto a = block("CD615", 2, 1);
+    auto b = block("CD615-2", 2, 1);
+    ASSERT_EQ(d.OpenLpt(&a, 0), 1);
+    ASSERT_EQ(d.OpenLpt(&b, 1), 1);
+    const PortHandle old = a.PortHandle;
+    ASSERT_EQ(d.CloseLpt(&a), 1);
+    // The system hands the freed handle value to the next object opened.
+    ports.next = old;
+    auto com = block("CD926", 0, 1);
+    ASSERT_EQ(d.OpenCom(&com, 0), 1);
+    ASSERT_EQ(com.PortHandle, old);
+    EXPECT_EQ(d.PutLpt(&b, "\x1b\x70"), 0) << "the stale handle is not the port's any more";
+    EXPECT_EQ(ports.get("COM1").written, "");
+    EXPECT_EQ(d.CloseLpt(&b), 0);
+    EXPECT_TRUE(ports.get("COM1").open) << "another port's handle is never closed";
+    EXPECT_EQ(ports.get("COM1").closes, 0);
+
+    // A failed open leaves -1, the process's own pseudo-handle on Windows.
+    ports.fail_open.insert("LPT2");
+    auto c = block("CD615-3", 2, 2);
+    EXPECT_EQ(d.OpenLpt(&c, 0), 0);
+    ASSERT_EQ(c.PortHandle, -1);
+    const int calls = ports.calls_on_invalid;
+    EXPECT_EQ(d.PutLpt(&c, "x"), 0);
+    EXPECT_EQ(d.CloseLpt(&c), 0);
+    EXPECT_EQ(ports.calls_on_invalid, calls) << "nothing is asked of handle -1";
+    auto zero = block("CD615", 2, 1);
+    EXPECT_EQ(d.CloseLpt(&zero), 0);
+    EXPECT_EQ(ports.calls_on_invalid, calls);
+
+    // The port's own handle still closes, once.
+    ports.fail_open.clear();
+    ASSERT_EQ(d.OpenLpt(&b, 1), 1);
+    EXPECT_EQ(d.PutLpt(&b, "y"), 1);
+    EXPECT_EQ(d.CloseLpt(&b), 1);
+    EXPECT_EQ(d.shared_lpt(1), 0);
+    EXPECT_EQ(d.CloseLpt(&b), 0) << "already closed";
+    EXPECT_EQ(ports.get("LPT1").closes, 2);
 }
 
 }  // namespace

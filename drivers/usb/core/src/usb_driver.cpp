@@ -14,6 +14,9 @@ constexpr std::int32_t kStateOpen = 1;
 constexpr std::int32_t kStateClosed = 2;
 constexpr std::int32_t kStateIgnored = 3;
 
+// Set on the status thread, which may call CloseUPort from the callback.
+thread_local bool t_status_thread = false;
+
 std::int32_t clamp(std::int32_t v, std::int32_t lo, std::int32_t hi) { return v < lo ? lo : v > hi ? hi : v; }
 }  // namespace
 
@@ -62,18 +65,13 @@ std::int32_t UsbDriver::OpenUPort(std::int32_t) {
             continue;
         }
         ports_.hid.fetch_descriptor(d);
-        // A second open finds the device again: the earlier handle is closed
-        // rather than leaked.
-        const HidPort::Device earlier = device_.exchange(d);
-        if (earlier && earlier != d) ports_.hid.close(earlier);
+        // Found again while open: the handle the status thread reads stays,
+        // the new one is closed (replacing it would pull it from under the
+        // thread's outstanding read).
+        HidPort::Device expected = 0;
+        if (!device_.compare_exchange_strong(expected, d) && expected != d) ports_.hid.close(d);
         if (!reopened_.load()) last_ = kStateClosed;
-        if (!running_.load()) {
-            // Marked here, not only by the thread, so that a second open
-            // during the thread's start does not start another one.
-            running_ = true;
-            if (!ports_.threads.start([this] { status_thread(); })) running_ = false;
-            ports_.clock.sleep_ms(1000);
-        }
+        if (start_thread()) ports_.clock.sleep_ms(1000);
         trace(all(), "< OpenUPort_Term0");
         return 1;
     }
@@ -88,8 +86,13 @@ std::int32_t UsbDriver::CloseUPort(std::int32_t) {
         trace(errors(), "< CloseUPort_Term-1");
         return -1;
     }
+    stop_requested_ = true;
     ports_.hid.signal_stop();
     ports_.clock.sleep_ms(250);
+    // The thread may still sit in its DCSDelay wait or in the callback: its
+    // events, overlapped I/O and handle are reused only once it returned.
+    if (!t_status_thread) wait_thread_end();
+    ports_.hid.cancel_io(d);
     const std::int32_t result = ports_.hid.close(d) ? 1 : 0;
     running_ = false;
     device_ = 0;
@@ -104,14 +107,45 @@ void UsbDriver::set_ready(bool ready) {
     ready_cv_.notify_all();
 }
 
+bool UsbDriver::start_thread() {
+    {
+        std::unique_lock lock(life_mu_);
+        // One thread at a time: a thread that is ending is waited for; one
+        // that runs is kept. Checked and claimed under one lock.
+        life_cv_.wait(lock, [&] { return !alive_ || running_.load(); });
+        if (alive_) return false;
+        alive_ = true;
+        running_ = true;
+        stop_requested_ = false;
+    }
+    if (ports_.threads.start([this] { status_thread(); })) return true;
+    std::lock_guard lock(life_mu_);
+    alive_ = false;
+    running_ = false;
+    life_cv_.notify_all();
+    return true;  // the caller still waits its second, as after a start
+}
+
+void UsbDriver::wait_thread_end() {
+    std::unique_lock lock(life_mu_);
+    life_cv_.wait(lock, [&] { return !alive_; });
+}
+
 void UsbDriver::thread_ends(bool when, const char* line) {
     running_ = false;
     set_ready(false);
     trace(when, "%s", line);
+    // Nothing of this thread's I/O may reach its buffers after it returned.
+    const HidPort::Device d = device_.load();
+    if (d) ports_.hid.cancel_io(d);
+    std::lock_guard lock(life_mu_);
+    alive_ = false;
+    life_cv_.notify_all();
 }
 
 void UsbDriver::status_thread() {
     HidPort& hid = ports_.hid;
+    t_status_thread = true;
     trace(all(), "> Status0Thread_Init");
     if (!device_.load()) {
         thread_ends(errors(), "< Status0Thread_Term-1");
@@ -119,8 +153,8 @@ void UsbDriver::status_thread() {
     }
     running_ = true;
     ports_.clock.sleep_ms(1000);
-    hid.create_events();
-    if (!device_.load()) {
+    // Without its events the thread could neither be woken nor stopped.
+    if (!hid.create_events() || !device_.load()) {
         thread_ends(errors(), "< Status0Thread_Term-2");
         return;
     }
@@ -132,12 +166,22 @@ void UsbDriver::status_thread() {
     }
     hid.start_write(device_.load(), kIdleReport);
     hid.reset_stop_and_write_request();
+    // A close that signalled before this reset set the flag first.
+    if (stop_requested_.load()) {
+        thread_ends(all(), "< Status0Thread_Term0");
+        return;
+    }
     set_ready(true);
     int failed_waits = 0;
     for (;;) {
         switch (hid.wait()) {
             case HidPort::Wake::Read: {
                 failed_waits = 0;
+                if (!hid.finish_read(device_.load())) {
+                    // Failed or aborted (unplugged): the buffer holds no report.
+                    thread_ends(errors(), "< Status0Thread_Term-4");
+                    return;
+                }
                 const std::int32_t state = buffer[1];
                 trace(all(), "%s%d", ":: Status0Thread_DataRead:", state);
                 if (state != kStateIgnored) {
@@ -182,6 +226,10 @@ void UsbDriver::status_thread() {
                 thread_ends(all(), "< Status0Thread_Term0");
                 return;
             case HidPort::Wake::Failed:
+                if (stop_requested_.load()) {
+                    thread_ends(all(), "< Status0Thread_Term0");
+                    return;
+                }
                 // Wait again; a failure that persists backs off instead of spinning.
                 if (++failed_waits > 3) ports_.clock.sleep_ms(failed_waits > 100 ? 100 : 10);
                 break;
@@ -190,6 +238,9 @@ void UsbDriver::status_thread() {
 }
 
 std::int32_t UsbDriver::restart(const char* label) {
+    // Two commands that both found the thread ended restart it once.
+    std::lock_guard one(restart_mu_);
+    if (running_.load()) return 0;
     ports_.clock.sleep_ms(200);
     CloseUPort(0);
     ports_.clock.sleep_ms(200);

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "zrn/usbdrv/hid_port.h"
@@ -57,14 +58,32 @@ public:
     }
     bool close(Device d) override {
         std::lock_guard l(mu_);
+        if ((read_pending_ && read_handle_ == d) || wait_inside_) ++closed_under_io;
         return handles_.erase(d) == 1;
+    }
+    void cancel_io(Device d) override {
+        std::lock_guard l(mu_);
+        if (read_pending_ && read_handle_ == d) {
+            read_pending_ = false;
+            ++cancelled_reads;
+        }
+    }
+    bool finish_read(Device) override {
+        std::lock_guard l(mu_);
+        const bool ok = !read_failed_;
+        read_failed_ = false;
+        return ok;
     }
     int open_handles() {
         std::lock_guard l(mu_);
         return static_cast<int>(handles_.size());
     }
 
-    void create_events() override {}
+    bool create_events() override {
+        std::lock_guard l(mu_);
+        ++event_sets;
+        return !fail_events;
+    }
     void reset_stop_and_write_request() override {
         std::lock_guard l(mu_);
         stop_ = write_request_ = false;
@@ -84,6 +103,7 @@ public:
         std::lock_guard l(mu_);
         if (unplugged_ || !handles_.count(d)) return false;
         read_buffer_ = buffer;
+        read_handle_ = d;
         read_pending_ = true;
         return true;
     }
@@ -107,6 +127,18 @@ public:
     std::function<bool()> thread_alive;  // the status thread still runs
     Wake wait() override {
         std::unique_lock l(mu_);
+        if (fail_events) {
+            // A wait on a missing event fails at once, every time.
+            ++failed_waits;
+            l.unlock();
+            std::this_thread::yield();
+            return Wake::Failed;
+        }
+        wait_inside_ = true;
+        struct Out {
+            bool& f;
+            ~Out() { f = false; }
+        } out{wait_inside_};
         for (;;) {
             if (read_pending_ && !reports_.empty()) {
                 read_buffer_[1] = reports_.front();
@@ -117,6 +149,7 @@ public:
             }
             if (read_pending_ && unplugged_) {  // the outstanding read fails
                 read_pending_ = false;
+                read_failed_ = true;
                 idle_ = false;
                 return Wake::Read;
             }
@@ -144,6 +177,13 @@ public:
         cv_.notify_all();
         settle(l);
     }
+    // The drawer reports a state; returns at once.
+    void report_async(std::uint8_t state) {
+        std::lock_guard l(mu_);
+        reports_.push_back(state);
+        idle_ = false;
+        cv_.notify_all();
+    }
     void unplug() {
         std::unique_lock l(mu_);
         unplugged_ = true;
@@ -164,6 +204,8 @@ public:
     std::size_t drawer = 0;  // which device unplug() removes
     bool list_fails = false, responds = true, fail_writes = false;
     std::uint8_t respond_state = 1;
+    bool fail_events = false;
+    int closed_under_io = 0, cancelled_reads = 0, event_sets = 0, failed_waits = 0;
     int opens = 0, descriptors = 0, opening_reports = 0, idle_reports = 0;
 
 private:
@@ -181,6 +223,8 @@ private:
     Device next_ = 0x700;
     std::deque<std::uint8_t> reports_;
     std::uint8_t* read_buffer_ = nullptr;
+    Device read_handle_ = 0;
+    bool read_failed_ = false, wait_inside_ = false;
     bool read_pending_ = false, write_request_ = false, stop_ = false, unplugged_ = false, idle_ = false;
 };
 

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
 #include <memory>
+#include <thread>
 
 #include "fake_hid.h"
 #include "zrn/device_types.h"
@@ -15,12 +18,44 @@ namespace zrn::usbdrv::testing {
 namespace {
 
 std::vector<std::pair<std::string, int>> g_reports;
-void ZRN_STDCALL record(const char* name, std::int32_t v) { g_reports.emplace_back(name, v); }
+std::function<void()> g_on_report;  // runs inside the callback, on the status thread
+void ZRN_STDCALL record(const char* name, std::int32_t v) {
+    if (g_on_report) g_on_report();
+    g_reports.emplace_back(name, v);
+}
+
+// Real threads, counting how many status threads live at once.
+class CountingThreads final : public platform::Threads {
+public:
+    bool start(std::function<void()> work) override {
+        // Counted from the start request, so a thread not yet scheduled
+        // already counts as alive.
+        const int now = ++alive;
+        int seen = most.load();
+        while (now > seen && !most.compare_exchange_weak(seen, now)) {
+        }
+        if (inner.start([this, work] {
+                work();
+                --alive;
+            }))
+            return true;
+        --alive;
+        return false;
+    }
+    // Waits (bounded) until no started thread is still running.
+    bool none_alive() {
+        for (int i = 0; i < 2500 && alive.load() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return alive.load() == 0;
+    }
+    fakes::FakeThreads inner{fakes::FakeThreads::Mode::Real};
+    std::atomic<int> alive{0}, most{0};
+};
 
 class UsbTest : public ::testing::Test {
 protected:
     UsbTest() {
         g_reports.clear();
+        g_on_report = nullptr;
         // Two other vendors' devices first, as Wine lists them, then the drawer.
         hid.devices = {{"\\\\?\\hid#vid_845e&pid_0001", 0x845E, 1},
                        {"\\\\?\\hid#vid_845e&pid_0002", 0x845E, 2},
@@ -28,18 +63,20 @@ protected:
         hid.drawer = 2;
     }
     ~UsbTest() override {
+        g_on_report = nullptr;
         if (d && d->device_open()) d->CloseUPort(0);
         threads.join_all();
+        counting.inner.join_all();
     }
-    UsbDriver& make(UsbSettings s) {
+    UsbDriver& make(UsbSettings s, platform::Threads* t = nullptr) {
         s.TraceEnabled = s.TraceEnabled ? s.TraceEnabled : 1;
-        d = std::make_unique<UsbDriver>(UsbPorts{hid, clock, threads, trace}, s);
+        d = std::make_unique<UsbDriver>(UsbPorts{hid, clock, t ? *t : threads, trace}, s);
         hid.thread_alive = [this] { return d->thread_running(); };
         d->StartStatusUCapture(1, record);
         return *d;
     }
-    UsbDriver& opened(UsbSettings s = {}) {
-        UsbDriver& u = make(s);
+    UsbDriver& opened(UsbSettings s = {}, platform::Threads* t = nullptr) {
+        UsbDriver& u = make(s, t);
         EXPECT_EQ(u.OpenUPort(0), 1);
         EXPECT_TRUE(hid.idle());
         return u;
@@ -50,6 +87,7 @@ protected:
     FakeHid hid;
     fakes::FakeClock clock;
     fakes::FakeThreads threads{fakes::FakeThreads::Mode::Real};
+    CountingThreads counting;
     fakes::FakeFiles files;
     TraceLog trace{files, clock};
     std::unique_ptr<UsbDriver> d;
@@ -217,6 +255,180 @@ TEST_F(UsbTest, CloseDuringRepeatsEndsWithMinusFour) {
     EXPECT_EQ(d->OpenUCashDrawer(0), -4);
     EXPECT_TRUE(traced("< OpenUCashDrawer_Term-4"));
     hid.on_opening_report = nullptr;
+}
+
+// CloseUPort returns only once the status thread has, even when that sits
+// in the status callback; the next open then starts the only thread.
+TEST_F(UsbTest, CloseWaitsForTheStatusThreadBeforeAnythingIsReused) {
+    UsbDriver& u = opened({}, &counting);
+    std::atomic<bool> hold{true}, inside{false};
+    g_on_report = [&] {
+        inside = true;
+        while (hold.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    hid.report_async(1);
+    for (int i = 0; i < 2500 && !inside.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_TRUE(inside.load());
+
+    std::atomic<bool> closed{false};
+    std::int32_t result = 0;
+    std::thread closer([&] {
+        result = u.CloseUPort(0);
+        closed = true;
+    });
+    // While the callback runs the close must not be over (bounded look).
+    for (int i = 0; i < 150 && !closed.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    const bool closed_early = closed.load();
+    EXPECT_FALSE(closed_early) << "CloseUPort gave up on a thread still in its callback";
+    bool reopened = false;
+    if (closed_early) reopened = u.OpenUPort(0) == 1;  // what a restart would do now
+    hold = false;
+    closer.join();
+    g_on_report = nullptr;
+    EXPECT_EQ(result, 1);
+    if (!reopened) {
+        EXPECT_EQ(u.OpenUPort(0), 1);
+    }
+    EXPECT_TRUE(hid.idle());
+    EXPECT_EQ(counting.most.load(), 1) << "never two status threads at once";
+    EXPECT_EQ(hid.closed_under_io, 0) << "no handle closed with its read outstanding";
+    EXPECT_EQ(u.CloseUPort(0), 1);
+    EXPECT_TRUE(counting.none_alive());
+
+    // Closed from inside the callback (on the status thread): no self-wait.
+    EXPECT_EQ(u.OpenUPort(0), 1);
+    ASSERT_TRUE(hid.idle());
+    std::int32_t inner = 0;
+    g_on_report = [&] { inner = u.CloseUPort(0); };
+    hid.report_async(1);
+    EXPECT_TRUE(counting.none_alive()) << "the thread ended after its own close";
+    EXPECT_EQ(inner, 1);
+    EXPECT_FALSE(u.device_open());
+    EXPECT_EQ(counting.most.load(), 1);
+}
+
+// A read that failed (the drawer was unplugged) is no report: the stale
+// buffer is not taken for the fire's acknowledgement, nor for a state.
+TEST_F(UsbTest, FailedReadIsNeverTakenForAReport) {
+    UsbSettings s;
+    s.ODVEnabled = 1;
+    UsbDriver& u = opened(s, &counting);
+    hid.report(1);  // the drawer is open: the read buffer now holds 1
+    ASSERT_EQ(g_reports.size(), 1u);
+    hid.responds = false;
+    hid.on_opening_report = [&](int) { hid.unplug(); };
+    EXPECT_EQ(u.OpenUCashDrawer(0), 0) << "unplugged during the fire: not seen to open";
+    hid.on_opening_report = nullptr;
+    EXPECT_TRUE(counting.none_alive());
+    EXPECT_TRUE(traced("< Status0Thread_Term-4"));
+    EXPECT_EQ(g_reports.size(), 1u) << "no event from a read that failed";
+    EXPECT_EQ(u.UCashDrawerStatus(0), -1) << "gone: the restart fails";
+
+    hid.replug();
+    hid.responds = true;
+    EXPECT_EQ(u.OpenUCashDrawer(0), 1) << "replugged: restarted and fired";
+    EXPECT_EQ(u.CloseUPort(0), 1);
+    EXPECT_TRUE(counting.none_alive());
+    EXPECT_EQ(hid.closed_under_io, 0) << "outstanding reads are cancelled before a close";
+    EXPECT_GT(hid.cancelled_reads, 0);
+    EXPECT_EQ(counting.most.load(), 1);
+}
+
+// Without its events the thread ends at once instead of spinning on a
+// wait that always fails, which nothing could stop.
+TEST_F(UsbTest, MissingEventsEndTheThread) {
+    hid.fail_events = true;
+    UsbDriver& u = make({}, &counting);
+    ASSERT_EQ(u.OpenUPort(0), 1);
+    const bool ended = counting.none_alive();
+    EXPECT_TRUE(ended) << "the status thread still runs without events";
+    EXPECT_EQ(u.CloseUPort(0), 1);
+    hid.fail_events = false;  // lets a thread that kept spinning see its stop
+    EXPECT_TRUE(counting.none_alive());
+    EXPECT_FALSE(u.thread_running());
+}
+
+// Unplug and replug during fires and during the verify repeats, many
+// times: every command ends, nothing hangs, and no result or event claims
+// an open the drawer never reported.
+TEST_F(UsbTest, UnplugAndReplugDuringFiresAndRepeats) {
+    UsbSettings s;
+    s.ODVEnabled = 1;
+    s.RDKInterval = 2;
+    s.RDKDelay = 100;
+    UsbDriver& u = opened(s, &counting);
+    for (int round = 0; round < 40; ++round) {
+        const int at = round % 3 + 1;  // the first fire, or the first or second repeat
+        const int base = hid.opening_reports;
+        hid.responds = false;
+        hid.on_opening_report = [&, at, base](int n) {
+            if (n - base == at) hid.unplug();
+        };
+        const std::int32_t r = u.OpenUCashDrawer(0);
+        EXPECT_TRUE(r == 0 || r == -4 || r == -1) << "round " << round << ": " << r;
+        hid.on_opening_report = nullptr;
+        EXPECT_TRUE(counting.none_alive()) << "round " << round;
+        EXPECT_LE(u.UCashDrawerStatus(0), 2);
+        hid.replug();
+        hid.responds = true;
+        EXPECT_EQ(u.OpenUCashDrawer(0), 1) << "round " << round << ": recovered";
+        hid.report(2);
+    }
+    for (const auto& [name, v] : g_reports) EXPECT_TRUE(v == 1 || v == 2) << v;
+    EXPECT_EQ(counting.most.load(), 1);
+    EXPECT_EQ(hid.closed_under_io, 0);
+}
+
+// A close that comes while the thread is still in its start-up wait: the
+// thread's reset of its events must not swallow the stop.
+TEST_F(UsbTest, CloseDuringTheThreadsStartEndsIt) {
+    clock.set_stepped(true);
+    UsbDriver& u = make({}, &counting);
+    std::thread opener([&] { EXPECT_EQ(u.OpenUPort(0), 1); });
+    ASSERT_TRUE(clock.wait_for_sleepers(2));  // the open's and the thread's 1000 ms
+    std::int32_t result = 0;
+    std::thread closer([&] { result = u.CloseUPort(0); });
+    ASSERT_TRUE(clock.wait_for_sleepers(3));  // and the close's 250 ms
+    clock.advance(1000);
+    opener.join();
+    const bool ended = counting.none_alive();
+    EXPECT_TRUE(ended) << "the stop was lost: the thread waits on";
+    if (!ended) hid.signal_stop();  // lets a broken build finish
+    closer.join();
+    EXPECT_EQ(result, 1);
+    EXPECT_FALSE(u.device_open());
+    clock.set_stepped(false);
+}
+
+// Two commands that both find the status thread ended restart it once
+// between them: one reopen, one new thread.
+TEST_F(UsbTest, ConcurrentCommandsRestartTheThreadOnce) {
+    UsbDriver& u = opened({}, &counting);
+    hid.unplug();
+    ASSERT_TRUE(counting.none_alive());
+    hid.replug();
+    const int started = counting.inner.started();
+    for (int round = 0; round < 20; ++round) {
+        std::atomic<int> ready{0};
+        std::int32_t r1 = 0, r2 = 0;
+        auto command = [&](std::int32_t* r, bool status) {
+            ++ready;
+            while (ready.load() < 2) {
+            }
+            *r = status ? u.UCashDrawerStatus(0) : u.OpenUCashDrawer(0);
+        };
+        std::thread t1(command, &r1, false);
+        std::thread t2(command, &r2, true);
+        t1.join();
+        t2.join();
+        EXPECT_EQ(r1, 1);
+        EXPECT_TRUE(r2 == 1 || r2 == 2) << r2;
+        EXPECT_EQ(counting.inner.started(), started + round + 1) << "round " << round;
+        EXPECT_EQ(counting.most.load(), 1) << "round " << round;
+        hid.unplug();  // ends the thread for the next round
+        ASSERT_TRUE(counting.none_alive());
+        hid.replug();
+    }
 }
 
 }  // namespace

@@ -86,6 +86,7 @@ public:
     bool modem_status(portdrv::PortHandle h, std::uint32_t* word) override;
     bool set_dtr_inactive(portdrv::PortHandle h) override;
     bool purge(portdrv::PortHandle h) override;
+    bool set_write_bound(portdrv::PortHandle, std::uint32_t) override { return true; }  // never held
     bool write(portdrv::PortHandle h, const void* data, std::size_t size, std::size_t* written) override;
     bool close(portdrv::PortHandle h) override;
 

@@ -18,6 +18,9 @@ constexpr int kUnits = 10;
 constexpr std::int32_t kVersion = 3210;
 constexpr int kPutComChecks = 10;
 constexpr int kCloseComChecks = 50;
+// A write held by flow control or a stalled line gives up after this long,
+// so no caller waits for ever with the poll thread paused.
+constexpr std::uint32_t kWriteBoundMs = 500;
 
 // The closed value of the status filter, or 999 (matches no word).
 std::int32_t closed_value(std::int32_t status, std::int32_t handshaking);
@@ -66,6 +69,7 @@ private:
     void register_unit(bool smart, std::int32_t unit, PortHandle h, const DriverParamBlock& b);
     void release_unit(bool smart, int unit);
     bool any_unit() const;
+    PortHandle own_lpt(const DriverParamBlock& b) const;  // 0: not the port's open handle
     bool pause(int checks);
     void lift_pause();
     bool pause_point();  // the poll thread's side; true when it paused
@@ -81,9 +85,10 @@ private:
     std::atomic<PortHandle> shared_lpt_[2] = {};
     std::atomic<bool> thread_started_{false};
     std::atomic<bool> thread_running_{false};
-    std::atomic<bool> pause_request_{false};
+    std::atomic<std::uint32_t> pause_request_{0};  // the waiting request's number; 0 none
     std::atomic<bool> resume_permission_{true};
-    std::atomic<bool> pause_ack_{false};
+    std::atomic<std::uint32_t> pause_ack_{0};  // the request acknowledged; 0 none
+    std::uint32_t request_count_ = 0;          // under caller_mu_
     std::atomic<bool> stop_{false};
     std::atomic<bool> thread_entered_{false};
     std::mutex caller_mu_;  // one pausing caller at a time

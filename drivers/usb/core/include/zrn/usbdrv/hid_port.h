@@ -25,7 +25,10 @@ public:
     virtual bool fetch_descriptor(Device d) = 0;
     virtual bool close(Device d) = 0;
 
-    virtual void create_events() = 0;
+    // The events are made once and then only reset to their initial state,
+    // never replaced while callers may signal them. False when one is
+    // missing.
+    virtual bool create_events() = 0;
     virtual void reset_stop_and_write_request() = 0;
     virtual void signal_write_request() = 0;
     virtual void signal_stop() = 0;
@@ -35,6 +38,12 @@ public:
     // Blocks until an event is signalled; served in the order read, write
     // request, stop.
     virtual Wake wait() = 0;
+    // After Wake::Read: true only when the read started last completed
+    // with a whole report; a failed or aborted read leaves nothing to use.
+    virtual bool finish_read(Device d) = 0;
+    // Cancels the outstanding read and write on d and waits until the
+    // system is done with their buffers. Before d is closed.
+    virtual void cancel_io(Device d) = 0;
 };
 
 }  // namespace zrn::usbdrv

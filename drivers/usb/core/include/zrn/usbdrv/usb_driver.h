@@ -53,12 +53,19 @@ public:
     std::int32_t UCashDrawerStatus(std::int32_t unit);
 
     bool thread_running() const { return running_.load(); }
+    // The status thread has not returned yet (it may be ending).
+    bool thread_alive() const {
+        std::lock_guard lock(life_mu_);
+        return alive_;
+    }
     bool device_open() const { return device_.load() != 0; }
     std::int32_t current_state() const { return current_.load(); }
     const UsbSettings& settings() const { return settings_; }
 
 private:
     void status_thread();
+    bool start_thread();       // false when it could not be started
+    void wait_thread_end();
     void thread_ends(bool when, const char* line);
     void set_ready(bool ready);
     std::int32_t restart(const char* label);
@@ -78,6 +85,13 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<bool> reopened_{false};
     std::atomic<bool> ready_{false};  // the thread waits on its events
+    // The status thread's life: set before it is started, cleared as its
+    // last act. Nothing it uses is reused before then.
+    mutable std::mutex life_mu_;
+    std::condition_variable life_cv_;
+    bool alive_ = false;
+    std::atomic<bool> stop_requested_{false};
+    std::mutex restart_mu_;  // one restart at a time
     std::mutex ready_mu_;
     std::condition_variable ready_cv_;
     std::atomic<std::int32_t> last_{2};
