@@ -378,7 +378,8 @@ TEST_F(SoTest, FreezeQueueKeepsFirst49AndNewest) {
     EXPECT_EQ(p->sink.status_values(), want);
     EXPECT_EQ(p->module->queued_events(), 0);
 
-    // A handler that freezes again stops the flush; the next starts at slot 0.
+    // A handler that freezes again stops the flush; the next goes on with
+    // the first undelivered event.
     p->sink.calls.clear();
     so->SetPropertyNumber(PIDX_FreezeEvents, 1);
     for (int i = 0; i < 3; ++i) p->module->raise_status_update(100 + i);
@@ -390,12 +391,57 @@ TEST_F(SoTest, FreezeQueueKeepsFirst49AndNewest) {
     EXPECT_EQ(p->module->queued_events(), 2);
     p->sink.on_deliver = nullptr;
     so->SetPropertyNumber(PIDX_FreezeEvents, 0);
-    EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{100, 100, 101}));
+    EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{100, 101, 102}));
 
     // COFreezeEvents changes nothing.
     so->COFreezeEvents(true);
     p->module->raise_status_update(1);
     EXPECT_EQ(p->sink.calls.size(), 4u);
+}
+
+TEST_F(SoTest, FlushInterruptedByHandlersLosesAndRepeatsNothing) {
+    device("CD730", 3);
+    auto so = ready("CD730");
+    so->SetPropertyNumber(PIDX_FreezeEvents, 1);
+    for (int i = 0; i < 5; ++i) p->module->raise_status_update(i);
+    // The second handler freezes again and raises an event of its own, which
+    // is queued behind the three still undelivered.
+    p->sink.on_deliver = [&](const SinkCall&) {
+        if (p->sink.calls.size() == 2) {
+            p->module->FreezeEvents = true;
+            p->module->raise_status_update(10);
+        }
+    };
+    so->SetPropertyNumber(PIDX_FreezeEvents, 0);
+    EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{0, 1}));
+    EXPECT_EQ(p->module->queued_events(), 4);
+    // The fourth handler freezes again; one more event arrives while frozen.
+    p->sink.on_deliver = [&](const SinkCall&) {
+        if (p->sink.calls.size() == 4) p->module->FreezeEvents = true;
+    };
+    so->SetPropertyNumber(PIDX_FreezeEvents, 0);
+    p->module->raise_status_update(11);
+    EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{0, 1, 2, 3}));
+    p->sink.on_deliver = nullptr;
+    so->SetPropertyNumber(PIDX_FreezeEvents, 0);
+    EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{0, 1, 2, 3, 4, 10, 11}));
+    EXPECT_EQ(p->module->queued_events(), 0);
+
+    // A full queue still keeps the first 49 and the newest across a flush
+    // that stops half way.
+    p->sink.calls.clear();
+    so->SetPropertyNumber(PIDX_FreezeEvents, 1);
+    for (int i = 0; i < 55; ++i) p->module->raise_status_update(i);
+    p->sink.on_deliver = [&](const SinkCall&) {
+        if (p->sink.calls.size() == 20) p->module->FreezeEvents = true;
+    };
+    so->SetPropertyNumber(PIDX_FreezeEvents, 0);
+    p->sink.on_deliver = nullptr;
+    so->SetPropertyNumber(PIDX_FreezeEvents, 0);
+    std::vector<std::int32_t> want;
+    for (int i = 0; i < 49; ++i) want.push_back(i);
+    want.push_back(54);
+    EXPECT_EQ(p->sink.status_values(), want);
 }
 
 TEST_F(SoTest, StatusCallbackRules) {

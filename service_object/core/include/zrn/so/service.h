@@ -110,7 +110,7 @@ private:
     OpenEntry open_table_[kOpenTableSize];
     mutable std::mutex queue_mu_;
     EventEntry queue_[kEventQueueSize];
-    int queue_index_ = -1;
+    int queue_count_ = 0;  // queue_[0] is the oldest
     std::atomic<int> event_threads_{0};
 };
 
