@@ -15,6 +15,12 @@ long L(std::int32_t v) { return static_cast<long>(v); }
 ServiceObject::ServiceObject(ServiceModule& module) : m_(module) { bind(); }
 
 ServiceObject::~ServiceObject() {
+    // An object released while enabled takes its open port with it.
+    ServiceObject* mine = this;
+    if (m_.PortOwner.compare_exchange_strong(mine, nullptr)) {
+        close_port();
+        m_.DeviceEnabled.store(false);
+    }
     if (claimed_) m_.ports().claims.Remove(open_name_);
     m_.open_table_free_owned(this);
     m_.trace(m_.trace_switch().errors(), "ZRNOPOS_Termination");
@@ -27,7 +33,9 @@ void ServiceObject::read_settings() {
 }
 
 void ServiceObject::bind() {
-    // Creating any object resets the device state of the whole process.
+    // Creating any object resets the device state of the whole process; a
+    // port an earlier enable opened is closed, not left open for good.
+    close_enabled_port();
     m_.DeviceEnabled.store(false);
     m_.FreezeEvents.store(false);
     m_.ClaimedElsewhere.store(false);
@@ -133,6 +141,7 @@ std::int32_t ServiceObject::OpenService(const std::string&, const std::string& d
     // A claim still held from an earlier open would otherwise stay in the
     // table for good once Claimed is reset below.
     if (claimed_) m_.ports().claims.Remove(open_name_);
+    close_enabled_port();
     open_name_ = key_name;
     co_ = co;
     claimed_ = false;
@@ -189,6 +198,7 @@ std::int32_t ServiceObject::ClaimDevice(std::int32_t timeout) {
 }
 
 bool ServiceObject::enable_sequence() {
+    close_enabled_port();
     m_.ports().clock.sleep_ms(250);
     std::int32_t result = 1;
     switch (config_.DeviceID) {
@@ -211,6 +221,7 @@ bool ServiceObject::enable_sequence() {
         return false;
     }
     set(OPOS_SUCCESS, 0);
+    m_.PortOwner.store(this);
     m_.DeviceEnabled.store(true);
     m_.ReportedDrawerState.store(-1);
     // Disabling frees this object's entry; a re-enable without a new open
@@ -219,7 +230,7 @@ bool ServiceObject::enable_sequence() {
     return true;
 }
 
-void ServiceObject::disable_sequence() {
+void ServiceObject::close_port() {
     switch (config_.DeviceID) {
         case kDeviceIdSerialII:
         case kDeviceIdSmartSerial:
@@ -234,6 +245,15 @@ void ServiceObject::disable_sequence() {
         default:
             break;
     }
+}
+
+void ServiceObject::close_enabled_port() {
+    if (ServiceObject* owner = m_.PortOwner.exchange(nullptr)) owner->close_port();
+}
+
+void ServiceObject::disable_sequence() {
+    // The port is the enabling object's, which need not be this one.
+    close_enabled_port();
     m_.open_table_free_owned(this);
     m_.DeviceEnabled.store(false);
 }

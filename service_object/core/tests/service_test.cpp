@@ -128,6 +128,44 @@ TEST_F(SoTest, OpenTableEntriesAreFreedByTheirOwnObject) {
     EXPECT_EQ(eleventh->OpenService("CashDrawer", "CD926", co), 0);
 }
 
+TEST_F(SoTest, ResettingTheEnabledStateClosesTheOpenPort) {
+    device("CD347-2", 1);
+    device("CD730", 3);
+    auto a = ready("CD347-2");
+    ASSERT_EQ(drivers.count("OpenCom"), 1);
+    // Creating another object disables the device for the whole process.
+    auto b = create();
+    EXPECT_FALSE(p->module->DeviceEnabled.load());
+    EXPECT_EQ(drivers.count("CloseCom"), 1);
+    // Opening again while enabled.
+    a->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    ASSERT_EQ(drivers.count("OpenCom"), 2);
+    ASSERT_EQ(a->OpenService("CashDrawer", "CD347-2", co), 0);
+    EXPECT_EQ(drivers.count("CloseCom"), 2);
+    // Another object opening, and the enabling object released while enabled.
+    a->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    ASSERT_EQ(drivers.count("OpenCom"), 3);
+    ASSERT_EQ(b->OpenService("CashDrawer", "CD347-2", co), 0);
+    EXPECT_EQ(drivers.count("CloseCom"), 3);
+    a->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    ASSERT_EQ(drivers.count("OpenCom"), 4);
+    a.reset();
+    EXPECT_EQ(drivers.count("CloseCom"), 4);
+    EXPECT_FALSE(p->module->DeviceEnabled.load());
+    // Another object's disable closes the enabling object's port, once.
+    auto c = ready("CD347-2");
+    b->SetPropertyNumber(PIDX_DeviceEnabled, 0);
+    EXPECT_EQ(drivers.count("CloseCom"), 5);
+    c->SetPropertyNumber(PIDX_DeviceEnabled, 0);
+    EXPECT_EQ(drivers.count("CloseCom"), 5);
+    c->CloseService();
+
+    auto u = ready("CD730");
+    ASSERT_EQ(drivers.count("OpenUPort"), 1);
+    ASSERT_EQ(u->OpenService("CashDrawer", "CD730", co), 0);
+    EXPECT_EQ(drivers.count("CloseUPort"), 1);
+}
+
 TEST_F(SoTest, LogicalNamesAndOverlongInput) {
     device("CD730", 3);
     logical("CashDrawer", "CD730");

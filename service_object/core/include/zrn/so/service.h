@@ -64,6 +64,9 @@ public:
     std::atomic<std::int32_t> TraceEnabled{0};
     std::atomic<FnStartStatusCapture> StartStatusCCapture{nullptr};
     std::atomic<FnStartStatusCapture> StartStatusUCapture{nullptr};
+    // The object whose enable opened the port that is open now: whoever
+    // resets the enabled state closes that port rather than forget it.
+    std::atomic<ServiceObject*> PortOwner{nullptr};
 
     // Events.
     void raise_status_update(std::int32_t status);
@@ -166,6 +169,9 @@ private:
     void enable(std::int32_t number);
     bool enable_sequence();
     void disable_sequence();
+    // Closes the port an enable in this process left open, if any.
+    void close_enabled_port();
+    void close_port();
     std::int32_t drawer_status_query();
     std::int32_t drawer_opened();
     std::uint8_t send_lpt(const char* command);
