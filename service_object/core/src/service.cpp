@@ -128,7 +128,8 @@ std::int32_t ServiceObject::OpenService(const std::string&, const std::string& d
     m_.CurrentControlObject.store(co);
     // The table records the device key name, so that status reports and the
     // disable step find the entry also for a logical name.
-    const std::string key_name = translate_device_name(read_logical_names(m_.ports().registry), device_name);
+    const std::string key_name = stored_device_key_name(
+        m_.ports().registry, translate_device_name(read_logical_names(m_.ports().registry), device_name));
     if (key_name.size() > kOpenNameMax) {
         // No device key of the system is that long, and a shortened name
         // would open another device.

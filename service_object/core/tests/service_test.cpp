@@ -166,6 +166,34 @@ TEST_F(SoTest, ResettingTheEnabledStateClosesTheOpenPort) {
     EXPECT_EQ(drivers.count("CloseUPort"), 1);
 }
 
+TEST_F(SoTest, NamesInAnotherCaseOpenTheEntryUnderItsStoredName) {
+    device("CD926", 0);
+    device("CD730", 3);
+    auto so = create();
+    ASSERT_EQ(so->OpenService("CashDrawer", "cd926", co), 0);
+    EXPECT_EQ(so->open_name(), "CD926");
+    ASSERT_EQ(so->ClaimDevice(0), 0);
+    // Another process sees the claim under the stored name.
+    ClaimTable other(claim_block, claim_lock);
+    EXPECT_TRUE(other.Contains("CD926"));
+    EXPECT_EQ(other.Add("CD926"), -1);
+    // The driver's report, made under the stored name, reaches the object.
+    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    ASSERT_EQ(so->ResultCode(), 0);
+    drivers.c_capture.back().second("CD926", 1);
+    p->threads.run_pending();
+    EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{1}));
+    so->SetPropertyNumber(PIDX_DeviceEnabled, 0);
+    EXPECT_EQ(so->ReleaseDevice(), 0);
+    EXPECT_FALSE(other.Contains("CD926"));
+    ASSERT_EQ(so->OpenService("CashDrawer", "Cd730", co), 0);
+    EXPECT_EQ(so->open_name(), "CD730");
+    // A name with a zero inside opens nothing and claims nothing.
+    auto nul = create();
+    EXPECT_EQ(nul->OpenService("CashDrawer", std::string("CD926\0x", 7), co), OPOS_E_NOEXIST);
+    EXPECT_FALSE(other.Contains("CD926"));
+}
+
 TEST_F(SoTest, LogicalNamesAndOverlongInput) {
     device("CD730", 3);
     logical("CashDrawer", "CD730");
