@@ -130,6 +130,12 @@ std::int32_t ServiceObject::OpenService(const std::string&, const std::string& d
     // disable step find the entry also for a logical name.
     const std::string key_name = stored_device_key_name(
         m_.ports().registry, translate_device_name(read_logical_names(m_.ports().registry), device_name));
+    // A name with a zero in it would be cut short in the claim table and by
+    // the drivers, and its claim could never be removed again.
+    if (key_name.find('\0') != std::string::npos) {
+        set(OPOS_E_FAILURE, OPOS_E_FAILURE);
+        return OPOS_E_NOEXIST;
+    }
     if (key_name.size() > kOpenNameMax) {
         // No device key of the system is that long, and a shortened name
         // would open another device.

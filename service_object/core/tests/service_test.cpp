@@ -631,6 +631,17 @@ TEST(ClaimTable, AddRemoveContainsAndConcurrentClaims) {
     }
 }
 
+TEST(ClaimTable, NameWithAZeroInsideIsNeverStored) {
+    std::uint8_t block[kClaimTableSize] = {};
+    InProcessClaimLock lock;
+    ClaimTable t(block, lock);
+    const std::string name("CD926\0x", 7);
+    EXPECT_EQ(t.Add(name), 0);
+    t.Remove(name);
+    EXPECT_FALSE(t.Contains("CD926")) << "a claim no Remove can end";
+    EXPECT_EQ(t.Add("CD926"), 1);
+}
+
 // A lock that could not be had within its bound: a claim is refused rather
 // than risk two holders, a release still goes through, and the lock is never
 // released by an operation that did not hold it.
