@@ -1,7 +1,9 @@
 #include <cstring>
+#include <stdexcept>
 #include <thread>
 
 #include "so_fixture.h"
+#include "zrn/so/method_call.h"
 #include "zrn/device_types.h"
 #include "zrn/opos.h"
 
@@ -601,6 +603,34 @@ TEST_F(SoTest, ClaimsAcrossTwoProcessesSharingOneBlock) {
     c->CloseService();
     ClaimTable t(claim_block, claim_lock);
     EXPECT_FALSE(t.Contains("CD347"));
+}
+
+TEST(MethodCall, WorkCutShortByAnExceptionReadsAsFailure) {
+    std::int32_t rc = -7;
+    EXPECT_EQ(run_method([&] { rc = 0; }, &rc), MethodOutcome::Done);
+    EXPECT_EQ(rc, 0);
+
+    rc = -7;
+    EXPECT_EQ(run_method([] { throw std::bad_alloc(); }, &rc), MethodOutcome::OutOfMemory);
+    EXPECT_EQ(rc, OPOS_E_FAILURE);
+    rc = -7;
+    EXPECT_EQ(run_method([] { throw std::runtime_error("registry"); }, &rc), MethodOutcome::Failed);
+    EXPECT_EQ(rc, OPOS_E_FAILURE);
+    rc = -7;
+    EXPECT_EQ(run_method([] { throw 5; }, &rc), MethodOutcome::Failed);
+    EXPECT_EQ(rc, OPOS_E_FAILURE);
+    // The out-value written before the exception is overwritten too.
+    rc = -7;
+    EXPECT_EQ(run_method(
+                  [&] {
+                      rc = OPOS_SUCCESS;
+                      throw std::length_error("text");
+                  },
+                  &rc),
+              MethodOutcome::Failed);
+    EXPECT_EQ(rc, OPOS_E_FAILURE);
+    // Methods without a result out-value.
+    EXPECT_EQ(run_method([] { throw std::bad_alloc(); }, nullptr), MethodOutcome::OutOfMemory);
 }
 
 TEST(ClaimTable, AddRemoveContainsAndConcurrentClaims) {
