@@ -121,18 +121,18 @@ private:
 // and trace lines. The COM shell translates arguments and forwards here.
 class ServiceObject {
 public:
+    // COFreezeEvents and SetPropertyString do nothing; the COM shell answers
+    // them itself, and its tests check them through the interface.
     explicit ServiceObject(ServiceModule& module);  // binds the drivers
     ~ServiceObject();
     ServiceObject(const ServiceObject&) = delete;
     ServiceObject& operator=(const ServiceObject&) = delete;
 
-    void COFreezeEvents(bool) {}
     // Returns the number; *pNumber semantics: always written.
     std::int32_t GetPropertyNumber(std::int32_t index);
     void SetPropertyNumber(std::int32_t index, std::int32_t number);
     // False when the index is unknown and the string is not written.
     bool GetPropertyString(std::int32_t index, std::string* value);
-    void SetPropertyString(std::int32_t, const std::string&) {}
     std::int32_t OpenService(const std::string& device_class, const std::string& device_name, ControlObject co);
     std::int32_t CheckHealth(std::int32_t level);
     std::int32_t ClaimDevice(std::int32_t timeout);
