@@ -23,6 +23,10 @@ ServiceObject::~ServiceObject() {
     }
     if (claimed_) m_.ports().claims.Remove(open_name_);
     m_.open_table_free_owned(this);
+    // Events still on their way must not reach a Control Object that has let
+    // go of this object (and may be gone itself).
+    ControlObject co = co_;
+    if (co) m_.CurrentControlObject.compare_exchange_strong(co, nullptr);
     m_.trace(m_.trace_switch().errors(), "ZRNOPOS_Termination");
 }
 

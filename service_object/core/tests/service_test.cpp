@@ -508,6 +508,23 @@ TEST_F(SoTest, FlushInterruptedByHandlersLosesAndRepeatsNothing) {
     EXPECT_EQ(p->sink.status_values(), want);
 }
 
+TEST_F(SoTest, EventsInFlightWhenTheObjectIsReleasedReachNobody) {
+    device("CD730", 3);
+    auto so = ready("CD730");
+    const auto report = drivers.u_capture.back().second;
+    report("CD730", 1);
+    ASSERT_EQ(p->threads.pending(), 1);
+    so.reset();  // released without a close, the event thread not yet run
+    p->threads.run_pending();
+    EXPECT_TRUE(p->sink.calls.empty()) << "delivered to a Control Object that let go";
+    EXPECT_EQ(p->module->CurrentControlObject.load(), nullptr);
+    // Another object's Control Object is left alone.
+    auto a = ready("CD730");
+    auto b = create();
+    b.reset();
+    EXPECT_EQ(p->module->CurrentControlObject.load(), co);
+}
+
 TEST_F(SoTest, StatusCallbackRules) {
     device("CD730", 3);
     device("CD926-2", 0);
