@@ -135,8 +135,10 @@ std::int32_t ServiceObject::OpenService(const std::string&, const std::string& d
     const std::string key_name = stored_device_key_name(
         m_.ports().registry, translate_device_name(read_logical_names(m_.ports().registry), device_name));
     // A name with a zero in it would be cut short in the claim table and by
-    // the drivers, and its claim could never be removed again.
-    if (key_name.find('\0') != std::string::npos) {
+    // the drivers, and its claim could never be removed again. An empty name
+    // or one with a backslash would open the device class key itself or a
+    // key below an entry, under a name no driver reports.
+    if (key_name.empty() || key_name.find_first_of(std::string("\0\\", 2)) != std::string::npos) {
         set(OPOS_E_FAILURE, OPOS_E_FAILURE);
         return OPOS_E_NOEXIST;
     }

@@ -196,6 +196,18 @@ TEST_F(SoTest, NamesInAnotherCaseOpenTheEntryUnderItsStoredName) {
     EXPECT_FALSE(other.Contains("CD926"));
 }
 
+TEST_F(SoTest, EmptyNamesAndNamesWithAPathOpenNothing) {
+    device("CD926", 0);
+    value("CD926\\Sub", "DeviceID", 0u);
+    auto so = create();
+    for (const std::string name : {"", "\\", "CD926\\", "CD926\\Sub", "\\CD926"}) {
+        EXPECT_EQ(so->OpenService("CashDrawer", name, co), OPOS_E_NOEXIST) << name;
+        EXPECT_EQ(so->ResultCode(), OPOS_E_FAILURE) << name;
+        EXPECT_EQ(p->module->open_table_used(), 0) << name;
+    }
+    EXPECT_EQ(so->OpenService("CashDrawer", "CD926", co), 0);
+}
+
 TEST_F(SoTest, LogicalNamesAndOverlongInput) {
     device("CD730", 3);
     logical("CashDrawer", "CD730");
