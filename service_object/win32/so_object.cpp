@@ -16,7 +16,7 @@
 
 #include "ZRNOPOSCD_h.h"
 #include "so_shell.h"
-#include "zrn/guarded.h"
+#include "zrn/so/method_call.h"
 
 namespace zrn::so::shell {
 
@@ -187,9 +187,9 @@ public:
         return r;
     }
 
-    // The service methods: every one answers S_OK; the OPOS outcome is in
-    // the out-value and the object's result pair. A null out-pointer is
-    // simply not written.
+    // The service methods: every one answers S_OK unless its work was cut
+    // short by an exception; the OPOS outcome is in the out-value and the
+    // object's result pair. A null out-pointer is simply not written.
     HRESULT STDMETHODCALLTYPE COFreezeEvents(VARIANT_BOOL, LONG*) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE GetPropertyNumber(LONG index, LONG* number) override {
         return call([&] { put(number, so_.GetPropertyNumber(index)); });
@@ -209,16 +209,16 @@ public:
         return call([&] {
             // Kept as the plain IDispatch pointer: borrowed, not counted.
             put(rc, so_.OpenService(text(device_class), text(device_name), static_cast<ControlObject>(control)));
-        });
+        }, rc);
     }
     HRESULT STDMETHODCALLTYPE CheckHealth(LONG level, LONG* rc) override {
-        return call([&] { put(rc, so_.CheckHealth(level)); });
+        return call([&] { put(rc, so_.CheckHealth(level)); }, rc);
     }
     HRESULT STDMETHODCALLTYPE ClaimDevice(LONG timeout, LONG* rc) override {
-        return call([&] { put(rc, so_.ClaimDevice(timeout)); });
+        return call([&] { put(rc, so_.ClaimDevice(timeout)); }, rc);
     }
     HRESULT STDMETHODCALLTYPE CloseService(LONG* rc) override {
-        return call([&] { put(rc, so_.CloseService()); });
+        return call([&] { put(rc, so_.CloseService()); }, rc);
     }
     HRESULT STDMETHODCALLTYPE DirectIO(LONG command, LONG* data, BSTR* string, LONG* rc) override {
         return call([&] {
@@ -227,17 +227,17 @@ public:
             if (string) command_text = text(*string);
             put(rc, so_.DirectIO(command, data ? &number : nullptr, string ? &command_text : nullptr));
             if (data) *data = number;
-        });
+        }, rc);
     }
     HRESULT STDMETHODCALLTYPE ReleaseDevice(LONG* rc) override {
-        return call([&] { put(rc, so_.ReleaseDevice()); });
+        return call([&] { put(rc, so_.ReleaseDevice()); }, rc);
     }
     HRESULT STDMETHODCALLTYPE OpenDrawer(LONG* rc) override {
-        return call([&] { put(rc, so_.OpenDrawer()); });
+        return call([&] { put(rc, so_.OpenDrawer()); }, rc);
     }
     HRESULT STDMETHODCALLTYPE WaitForDrawerClose(LONG beep_timeout, LONG beep_frequency, LONG beep_duration,
                                                  LONG beep_delay, LONG* rc) override {
-        return call([&] { put(rc, so_.WaitForDrawerClose(beep_timeout, beep_frequency, beep_duration, beep_delay)); });
+        return call([&] { put(rc, so_.WaitForDrawerClose(beep_timeout, beep_frequency, beep_duration, beep_delay)); }, rc);
     }
 
     // IConnectionPointContainer: events go through the Control Object's
@@ -286,15 +286,21 @@ private:
         LONG refs_ = 0;
     };
 
+    // Runs a method's work; an exception inside it answers failure, with
+    // the result out-value (when the method has one) reading failure too.
     template <typename F>
-    static HRESULT call(F f) {
-        guarded(
-            [&] {
-                f();
-                return 0;
-            },
-            0);
-        return S_OK;
+    static HRESULT call(F f, LONG* rc = nullptr) {
+        std::int32_t failed = 0;
+        switch (run_method(f, rc ? &failed : nullptr)) {
+            case MethodOutcome::Done:
+                return S_OK;
+            case MethodOutcome::OutOfMemory:
+                put(rc, failed);
+                return E_OUTOFMEMORY;
+            default:
+                put(rc, failed);
+                return E_FAIL;
+        }
     }
     static void put(LONG* out, std::int32_t value) {
         if (out) *out = value;

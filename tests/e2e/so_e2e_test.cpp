@@ -7,6 +7,7 @@
 
 #include <ocidl.h>
 #include <olectl.h>
+#include <tlhelp32.h>
 #undef OpenService
 
 #include "ZRNOPOSCD_h.h"
@@ -62,6 +63,56 @@ bool wait_drawer(ServiceClient& c, std::int32_t opened) {
     for (int i = 0; i < 25; ++i)
         if (c.get_number(PIDX_DrawerOpened) == opened) return true;
     return false;
+}
+
+// Waits (bounded) until the trace file, past its first `from` bytes, holds text.
+bool trace_shows(std::size_t from, const std::string& text, DWORD timeout_ms = 10000 * ZRN_TIME_FACTOR) {
+    const ULONGLONG end = GetTickCount64() + timeout_ms;
+    for (;;) {
+        const std::string t = trace_text();
+        if (t.size() > from && t.find(text, from) != std::string::npos) return true;
+        if (GetTickCount64() >= end) return false;
+        Sleep(20);
+    }
+}
+
+// Waits (bounded) until every thread this process runs from inside the
+// named module has ended. Threads are told apart by their start address.
+bool module_threads_end(const char* module, DWORD timeout_ms = 10000 * ZRN_TIME_FACTOR) {
+    HMODULE m = GetModuleHandleA(module);
+    if (!m) return false;
+    const auto base = reinterpret_cast<std::uintptr_t>(m);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(m);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + static_cast<std::uintptr_t>(dos->e_lfanew));
+    const std::uintptr_t end = base + nt->OptionalHeader.SizeOfImage;
+    using QueryThread = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    auto query = reinterpret_cast<QueryThread>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
+    if (!query) return false;
+    constexpr int kThreadQuerySetWin32StartAddress = 9;
+    const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snap == INVALID_HANDLE_VALUE) return false;
+    bool all_ended = true;
+    THREADENTRY32 t{};
+    t.dwSize = sizeof t;
+    for (BOOL ok = Thread32First(snap, &t); ok; ok = Thread32Next(snap, &t)) {
+        if (t.th32OwnerProcessID != GetCurrentProcessId()) continue;
+        HANDLE h = OpenThread(THREAD_QUERY_INFORMATION | SYNCHRONIZE, FALSE, t.th32ThreadID);
+        if (!h) continue;
+        void* start = nullptr;
+        if (query(h, kThreadQuerySetWin32StartAddress, &start, sizeof start, nullptr) == 0) {
+            const auto a = reinterpret_cast<std::uintptr_t>(start);
+            if (a >= base && a < end) {
+                const ULONGLONG now = GetTickCount64();
+                const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+                all_ended &= WaitForSingleObject(h, left) == WAIT_OBJECT_0;
+            }
+        }
+        CloseHandle(h);
+    }
+    CloseHandle(snap);
+    return all_ended;
 }
 
 class SoE2E : public ::testing::Test {
@@ -160,7 +211,7 @@ TEST_F(SoE2E, UsbDrawerFiresAndReportsOpenThenClosed) {
         hw()->usb.present = 0;
     }
     sim::usb_report(hw(), sim::shared_lock());
-    Sleep(300);  // the status thread ends on the failed read
+    ASSERT_TRUE(module_threads_end("USB730SO.DLL")) << "the status thread ends on the failed read";
     EXPECT_EQ(c.open_drawer(), OPOS_E_NOHARDWARE) << "unplugged: the driver cannot reopen the interface";
     {
         std::lock_guard guard(sim::shared_lock());
@@ -178,25 +229,42 @@ TEST_F(SoE2E, FrozenEventsAreQueuedAndFlushedOnTheClearingThread) {
     ServiceClient c;
     ASSERT_TRUE(ready(c, &co, "CD926"));
     settle(co);
+    // COFreezeEvents does not freeze: only the property does.
+    {
+        IZRNOPOSCDImpl* raw = nullptr;
+        ASSERT_EQ(c.object()->QueryInterface(IID_IZRNOPOSCDImpl, reinterpret_cast<void**>(&raw)), S_OK);
+        LONG rc = 0;
+        EXPECT_EQ(raw->COFreezeEvents(VARIANT_TRUE, &rc), S_OK);
+        raw->Release();
+        set_modem(1, 0);
+        EXPECT_TRUE(co.wait_for([](auto& ev) { return has_status(ev, 1); }, 5000)) << "delivered at once";
+        set_modem(1, kCts);
+        EXPECT_TRUE(co.wait_for([](auto& ev) { return has_status(ev, 0); }, 5000));
+        co.clear();
+    }
     c.set_number(PIDX_FreezeEvents, 1);
     EXPECT_EQ(c.get_number(PIDX_FreezeEvents), 1);
 
     // The poll thread has seen each change once DrawerOpened shows it; its
     // event thread queues the event a moment later.
+    // An event thread writes its trace line just before it queues the event.
+    std::size_t mark = trace_text().size();
     set_modem(1, 0);
     ASSERT_TRUE(wait_drawer(c, 1));
-    Sleep(150);
+    ASSERT_TRUE(trace_shows(mark, "< StatusUpdateEvent=1"));
+    mark = trace_text().size();
     set_modem(1, kCts);
     ASSERT_TRUE(wait_drawer(c, 0));
-    Sleep(150);
+    ASSERT_TRUE(trace_shows(mark, "< StatusUpdateEvent=0"));
     EXPECT_TRUE(co.events().empty()) << "nothing delivered while frozen";
 
     c.set_number(PIDX_FreezeEvents, 0);
+    ASSERT_TRUE(co.wait_for([](auto& ev) { return ev.size() >= 2; }, 5000));
     const std::vector<Event> ev = co.events();
-    ASSERT_EQ(ev.size(), 2u) << "delivered from inside the call";
+    ASSERT_EQ(ev.size(), 2u);
     EXPECT_EQ(ev[0].value, 1);
     EXPECT_EQ(ev[1].value, 0);
-    EXPECT_EQ(ev[0].thread, GetCurrentThreadId());
+    EXPECT_EQ(ev[0].thread, GetCurrentThreadId()) << "delivered from inside the call";
     EXPECT_EQ(c.close(), 0);
 }
 

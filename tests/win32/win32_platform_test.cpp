@@ -1,4 +1,5 @@
 // The Win32 adapters against the real Windows API (under Wine here).
+#include <array>
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -185,7 +186,23 @@ TEST(WinePrefix, PortsReachNothingUsable) {
 TEST(Win32Clock, LocalTimeIsConsistent) {
     win32::Win32Clock c;
     const auto t = c.local_time();
-    EXPECT_EQ(t.yday, platform::day_of_year(t.year, t.month, t.day));
+    // The day of the year counted by Windows' own calendar: days since the
+    // first of January of the same year.
+    auto file_day = [](int year, int month, int day) {
+        SYSTEMTIME st{};
+        st.wYear = static_cast<WORD>(year);
+        st.wMonth = static_cast<WORD>(month);
+        st.wDay = static_cast<WORD>(day);
+        FILETIME ft{};
+        EXPECT_TRUE(SystemTimeToFileTime(&st, &ft));
+        const ULONGLONG ticks = (static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+        return static_cast<int>(ticks / 864000000000ULL);
+    };
+    EXPECT_EQ(t.yday, file_day(t.year, t.month, t.day) - file_day(t.year, 1, 1));
+    // And across the calendar's awkward days, leap years and the century rule.
+    for (const auto& [y, m, d] : {std::array{2024, 2, 29}, std::array{2024, 12, 31}, std::array{2023, 3, 1},
+                                  std::array{2100, 3, 1}, std::array{2000, 12, 31}, std::array{1999, 1, 1}})
+        EXPECT_EQ(platform::day_of_year(y, m, d), file_day(y, m, d) - file_day(y, 1, 1)) << y << '-' << m << '-' << d;
     // Wine refreshes the tick count on its own schedule, which lags under
     // load: the clock must move with sleeps, not within one of them.
     const auto before = c.monotonic_ms();

@@ -37,7 +37,9 @@ int ClaimTable::Add(std::string_view name) {
     if (!guard.held()) return 0;
     for (std::size_t i = 0; i < kClaimEntries; ++i)
         if (equals(i, name)) return -1;
-    if (name.empty() || name.size() >= kClaimEntrySize) return 0;
+    // A zero inside the name would store a shorter name that no Remove of
+    // the full name matches: a claim that outlives its holder.
+    if (name.empty() || name.size() >= kClaimEntrySize || name.find('\0') != std::string_view::npos) return 0;
     for (std::size_t i = 0; i < kClaimEntries; ++i) {
         std::uint8_t* e = block_ + i * kClaimEntrySize;
         if (e[0] == 0) {

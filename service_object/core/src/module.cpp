@@ -74,8 +74,10 @@ void ServiceModule::queue_event(const EventEntry& e) {
     std::lock_guard lock(queue_mu_);
     // Once full, each further event overwrites the last slot: the first 49
     // and the newest remain.
-    queue_index_ = queue_index_ + 1 > kEventQueueSize - 1 ? kEventQueueSize - 1 : queue_index_ + 1;
-    queue_[queue_index_] = e;
+    if (queue_count_ < kEventQueueSize)
+        queue_[queue_count_++] = e;
+    else
+        queue_[kEventQueueSize - 1] = e;
 }
 
 void ServiceModule::raise(const EventEntry& e) {
@@ -112,13 +114,17 @@ void ServiceModule::raise_direct_io(std::int32_t event_number) {
 }
 
 void ServiceModule::flush_events() {
-    for (int slot = 0; slot < kEventQueueSize; ++slot) {
+    // Always the oldest event first, taken off the queue before it is
+    // delivered: a handler that freezes again leaves exactly the undelivered
+    // events queued, in order, and events queued meanwhile go behind them.
+    for (;;) {
         EventEntry e;
         {
             std::lock_guard lock(queue_mu_);
-            if (queue_index_ < 0 || FreezeEvents.load()) return;
-            e = queue_[slot];
-            --queue_index_;
+            if (queue_count_ == 0 || FreezeEvents.load()) return;
+            e = queue_[0];
+            for (int i = 1; i < queue_count_; ++i) queue_[i - 1] = queue_[i];
+            --queue_count_;
         }
         // Delivered outside the lock: a handler may freeze or raise again.
         deliver(e);
@@ -127,12 +133,12 @@ void ServiceModule::flush_events() {
 
 void ServiceModule::clear_event_queue() {
     std::lock_guard lock(queue_mu_);
-    queue_index_ = -1;
+    queue_count_ = 0;
 }
 
 int ServiceModule::queued_events() const {
     std::lock_guard lock(queue_mu_);
-    return queue_index_ + 1;
+    return queue_count_;
 }
 
 void ServiceModule::start_status_event_thread() {

@@ -15,8 +15,18 @@ long L(std::int32_t v) { return static_cast<long>(v); }
 ServiceObject::ServiceObject(ServiceModule& module) : m_(module) { bind(); }
 
 ServiceObject::~ServiceObject() {
+    // An object released while enabled takes its open port with it.
+    ServiceObject* mine = this;
+    if (m_.PortOwner.compare_exchange_strong(mine, nullptr)) {
+        close_port();
+        m_.DeviceEnabled.store(false);
+    }
     if (claimed_) m_.ports().claims.Remove(open_name_);
     m_.open_table_free_owned(this);
+    // Events still on their way must not reach a Control Object that has let
+    // go of this object (and may be gone itself).
+    ControlObject co = co_;
+    if (co) m_.CurrentControlObject.compare_exchange_strong(co, nullptr);
     m_.trace(m_.trace_switch().errors(), "ZRNOPOS_Termination");
 }
 
@@ -27,7 +37,9 @@ void ServiceObject::read_settings() {
 }
 
 void ServiceObject::bind() {
-    // Creating any object resets the device state of the whole process.
+    // Creating any object resets the device state of the whole process; a
+    // port an earlier enable opened is closed, not left open for good.
+    close_enabled_port();
     m_.DeviceEnabled.store(false);
     m_.FreezeEvents.store(false);
     m_.ClaimedElsewhere.store(false);
@@ -120,7 +132,16 @@ std::int32_t ServiceObject::OpenService(const std::string&, const std::string& d
     m_.CurrentControlObject.store(co);
     // The table records the device key name, so that status reports and the
     // disable step find the entry also for a logical name.
-    const std::string key_name = translate_device_name(read_logical_names(m_.ports().registry), device_name);
+    const std::string key_name = stored_device_key_name(
+        m_.ports().registry, translate_device_name(read_logical_names(m_.ports().registry), device_name));
+    // A name with a zero in it would be cut short in the claim table and by
+    // the drivers, and its claim could never be removed again. An empty name
+    // or one with a backslash would open the device class key itself or a
+    // key below an entry, under a name no driver reports.
+    if (key_name.empty() || key_name.find_first_of(std::string("\0\\", 2)) != std::string::npos) {
+        set(OPOS_E_FAILURE, OPOS_E_FAILURE);
+        return OPOS_E_NOEXIST;
+    }
     if (key_name.size() > kOpenNameMax) {
         // No device key of the system is that long, and a shortened name
         // would open another device.
@@ -133,6 +154,7 @@ std::int32_t ServiceObject::OpenService(const std::string&, const std::string& d
     // A claim still held from an earlier open would otherwise stay in the
     // table for good once Claimed is reset below.
     if (claimed_) m_.ports().claims.Remove(open_name_);
+    close_enabled_port();
     open_name_ = key_name;
     co_ = co;
     claimed_ = false;
@@ -189,6 +211,7 @@ std::int32_t ServiceObject::ClaimDevice(std::int32_t timeout) {
 }
 
 bool ServiceObject::enable_sequence() {
+    close_enabled_port();
     m_.ports().clock.sleep_ms(250);
     std::int32_t result = 1;
     switch (config_.DeviceID) {
@@ -211,6 +234,7 @@ bool ServiceObject::enable_sequence() {
         return false;
     }
     set(OPOS_SUCCESS, 0);
+    m_.PortOwner.store(this);
     m_.DeviceEnabled.store(true);
     m_.ReportedDrawerState.store(-1);
     // Disabling frees this object's entry; a re-enable without a new open
@@ -219,7 +243,7 @@ bool ServiceObject::enable_sequence() {
     return true;
 }
 
-void ServiceObject::disable_sequence() {
+void ServiceObject::close_port() {
     switch (config_.DeviceID) {
         case kDeviceIdSerialII:
         case kDeviceIdSmartSerial:
@@ -234,6 +258,15 @@ void ServiceObject::disable_sequence() {
         default:
             break;
     }
+}
+
+void ServiceObject::close_enabled_port() {
+    if (ServiceObject* owner = m_.PortOwner.exchange(nullptr)) owner->close_port();
+}
+
+void ServiceObject::disable_sequence() {
+    // The port is the enabling object's, which need not be this one.
+    close_enabled_port();
     m_.open_table_free_owned(this);
     m_.DeviceEnabled.store(false);
 }

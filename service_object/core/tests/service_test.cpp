@@ -1,7 +1,9 @@
 #include <cstring>
+#include <stdexcept>
 #include <thread>
 
 #include "so_fixture.h"
+#include "zrn/so/method_call.h"
 #include "zrn/device_types.h"
 #include "zrn/opos.h"
 
@@ -126,6 +128,84 @@ TEST_F(SoTest, OpenTableEntriesAreFreedByTheirOwnObject) {
     held[7]->SetPropertyNumber(PIDX_DeviceEnabled, 0);  // another object disables the device
     EXPECT_EQ(p->module->open_table_used(), 9) << "only the disabling object's entry is freed";
     EXPECT_EQ(eleventh->OpenService("CashDrawer", "CD926", co), 0);
+}
+
+TEST_F(SoTest, ResettingTheEnabledStateClosesTheOpenPort) {
+    device("CD347-2", 1);
+    device("CD730", 3);
+    auto a = ready("CD347-2");
+    ASSERT_EQ(drivers.count("OpenCom"), 1);
+    // Creating another object disables the device for the whole process.
+    auto b = create();
+    EXPECT_FALSE(p->module->DeviceEnabled.load());
+    EXPECT_EQ(drivers.count("CloseCom"), 1);
+    // Opening again while enabled.
+    a->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    ASSERT_EQ(drivers.count("OpenCom"), 2);
+    ASSERT_EQ(a->OpenService("CashDrawer", "CD347-2", co), 0);
+    EXPECT_EQ(drivers.count("CloseCom"), 2);
+    // Another object opening, and the enabling object released while enabled.
+    a->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    ASSERT_EQ(drivers.count("OpenCom"), 3);
+    ASSERT_EQ(b->OpenService("CashDrawer", "CD347-2", co), 0);
+    EXPECT_EQ(drivers.count("CloseCom"), 3);
+    a->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    ASSERT_EQ(drivers.count("OpenCom"), 4);
+    a.reset();
+    EXPECT_EQ(drivers.count("CloseCom"), 4);
+    EXPECT_FALSE(p->module->DeviceEnabled.load());
+    // Another object's disable closes the enabling object's port, once.
+    auto c = ready("CD347-2");
+    b->SetPropertyNumber(PIDX_DeviceEnabled, 0);
+    EXPECT_EQ(drivers.count("CloseCom"), 5);
+    c->SetPropertyNumber(PIDX_DeviceEnabled, 0);
+    EXPECT_EQ(drivers.count("CloseCom"), 5);
+    c->CloseService();
+
+    auto u = ready("CD730");
+    ASSERT_EQ(drivers.count("OpenUPort"), 1);
+    ASSERT_EQ(u->OpenService("CashDrawer", "CD730", co), 0);
+    EXPECT_EQ(drivers.count("CloseUPort"), 1);
+}
+
+TEST_F(SoTest, NamesInAnotherCaseOpenTheEntryUnderItsStoredName) {
+    device("CD926", 0);
+    device("CD730", 3);
+    auto so = create();
+    ASSERT_EQ(so->OpenService("CashDrawer", "cd926", co), 0);
+    EXPECT_EQ(so->open_name(), "CD926");
+    ASSERT_EQ(so->ClaimDevice(0), 0);
+    // Another process sees the claim under the stored name.
+    ClaimTable other(claim_block, claim_lock);
+    EXPECT_TRUE(other.Contains("CD926"));
+    EXPECT_EQ(other.Add("CD926"), -1);
+    // The driver's report, made under the stored name, reaches the object.
+    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    ASSERT_EQ(so->ResultCode(), 0);
+    drivers.c_capture.back().second("CD926", 1);
+    p->threads.run_pending();
+    EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{1}));
+    so->SetPropertyNumber(PIDX_DeviceEnabled, 0);
+    EXPECT_EQ(so->ReleaseDevice(), 0);
+    EXPECT_FALSE(other.Contains("CD926"));
+    ASSERT_EQ(so->OpenService("CashDrawer", "Cd730", co), 0);
+    EXPECT_EQ(so->open_name(), "CD730");
+    // A name with a zero inside opens nothing and claims nothing.
+    auto nul = create();
+    EXPECT_EQ(nul->OpenService("CashDrawer", std::string("CD926\0x", 7), co), OPOS_E_NOEXIST);
+    EXPECT_FALSE(other.Contains("CD926"));
+}
+
+TEST_F(SoTest, EmptyNamesAndNamesWithAPathOpenNothing) {
+    device("CD926", 0);
+    value("CD926\\Sub", "DeviceID", 0u);
+    auto so = create();
+    for (const std::string name : {"", "\\", "CD926\\", "CD926\\Sub", "\\CD926"}) {
+        EXPECT_EQ(so->OpenService("CashDrawer", name, co), OPOS_E_NOEXIST) << name;
+        EXPECT_EQ(so->ResultCode(), OPOS_E_FAILURE) << name;
+        EXPECT_EQ(p->module->open_table_used(), 0) << name;
+    }
+    EXPECT_EQ(so->OpenService("CashDrawer", "CD926", co), 0);
 }
 
 TEST_F(SoTest, LogicalNamesAndOverlongInput) {
@@ -378,7 +458,8 @@ TEST_F(SoTest, FreezeQueueKeepsFirst49AndNewest) {
     EXPECT_EQ(p->sink.status_values(), want);
     EXPECT_EQ(p->module->queued_events(), 0);
 
-    // A handler that freezes again stops the flush; the next starts at slot 0.
+    // A handler that freezes again stops the flush; the next goes on with
+    // the first undelivered event.
     p->sink.calls.clear();
     so->SetPropertyNumber(PIDX_FreezeEvents, 1);
     for (int i = 0; i < 3; ++i) p->module->raise_status_update(100 + i);
@@ -390,12 +471,70 @@ TEST_F(SoTest, FreezeQueueKeepsFirst49AndNewest) {
     EXPECT_EQ(p->module->queued_events(), 2);
     p->sink.on_deliver = nullptr;
     so->SetPropertyNumber(PIDX_FreezeEvents, 0);
-    EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{100, 100, 101}));
+    EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{100, 101, 102}));
 
-    // COFreezeEvents changes nothing.
-    so->COFreezeEvents(true);
-    p->module->raise_status_update(1);
-    EXPECT_EQ(p->sink.calls.size(), 4u);
+}
+
+TEST_F(SoTest, FlushInterruptedByHandlersLosesAndRepeatsNothing) {
+    device("CD730", 3);
+    auto so = ready("CD730");
+    so->SetPropertyNumber(PIDX_FreezeEvents, 1);
+    for (int i = 0; i < 5; ++i) p->module->raise_status_update(i);
+    // The second handler freezes again and raises an event of its own, which
+    // is queued behind the three still undelivered.
+    p->sink.on_deliver = [&](const SinkCall&) {
+        if (p->sink.calls.size() == 2) {
+            p->module->FreezeEvents = true;
+            p->module->raise_status_update(10);
+        }
+    };
+    so->SetPropertyNumber(PIDX_FreezeEvents, 0);
+    EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{0, 1}));
+    EXPECT_EQ(p->module->queued_events(), 4);
+    // The fourth handler freezes again; one more event arrives while frozen.
+    p->sink.on_deliver = [&](const SinkCall&) {
+        if (p->sink.calls.size() == 4) p->module->FreezeEvents = true;
+    };
+    so->SetPropertyNumber(PIDX_FreezeEvents, 0);
+    p->module->raise_status_update(11);
+    EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{0, 1, 2, 3}));
+    p->sink.on_deliver = nullptr;
+    so->SetPropertyNumber(PIDX_FreezeEvents, 0);
+    EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{0, 1, 2, 3, 4, 10, 11}));
+    EXPECT_EQ(p->module->queued_events(), 0);
+
+    // A full queue still keeps the first 49 and the newest across a flush
+    // that stops half way.
+    p->sink.calls.clear();
+    so->SetPropertyNumber(PIDX_FreezeEvents, 1);
+    for (int i = 0; i < 55; ++i) p->module->raise_status_update(i);
+    p->sink.on_deliver = [&](const SinkCall&) {
+        if (p->sink.calls.size() == 20) p->module->FreezeEvents = true;
+    };
+    so->SetPropertyNumber(PIDX_FreezeEvents, 0);
+    p->sink.on_deliver = nullptr;
+    so->SetPropertyNumber(PIDX_FreezeEvents, 0);
+    std::vector<std::int32_t> want;
+    for (int i = 0; i < 49; ++i) want.push_back(i);
+    want.push_back(54);
+    EXPECT_EQ(p->sink.status_values(), want);
+}
+
+TEST_F(SoTest, EventsInFlightWhenTheObjectIsReleasedReachNobody) {
+    device("CD730", 3);
+    auto so = ready("CD730");
+    const auto report = drivers.u_capture.back().second;
+    report("CD730", 1);
+    ASSERT_EQ(p->threads.pending(), 1);
+    so.reset();  // released without a close, the event thread not yet run
+    p->threads.run_pending();
+    EXPECT_TRUE(p->sink.calls.empty()) << "delivered to a Control Object that let go";
+    EXPECT_EQ(p->module->CurrentControlObject.load(), nullptr);
+    // Another object's Control Object is left alone.
+    auto a = ready("CD730");
+    auto b = create();
+    b.reset();
+    EXPECT_EQ(p->module->CurrentControlObject.load(), co);
 }
 
 TEST_F(SoTest, StatusCallbackRules) {
@@ -491,6 +630,34 @@ TEST_F(SoTest, ClaimsAcrossTwoProcessesSharingOneBlock) {
     EXPECT_FALSE(t.Contains("CD347"));
 }
 
+TEST(MethodCall, WorkCutShortByAnExceptionReadsAsFailure) {
+    std::int32_t rc = -7;
+    EXPECT_EQ(run_method([&] { rc = 0; }, &rc), MethodOutcome::Done);
+    EXPECT_EQ(rc, 0);
+
+    rc = -7;
+    EXPECT_EQ(run_method([] { throw std::bad_alloc(); }, &rc), MethodOutcome::OutOfMemory);
+    EXPECT_EQ(rc, OPOS_E_FAILURE);
+    rc = -7;
+    EXPECT_EQ(run_method([] { throw std::runtime_error("registry"); }, &rc), MethodOutcome::Failed);
+    EXPECT_EQ(rc, OPOS_E_FAILURE);
+    rc = -7;
+    EXPECT_EQ(run_method([] { throw 5; }, &rc), MethodOutcome::Failed);
+    EXPECT_EQ(rc, OPOS_E_FAILURE);
+    // The out-value written before the exception is overwritten too.
+    rc = -7;
+    EXPECT_EQ(run_method(
+                  [&] {
+                      rc = OPOS_SUCCESS;
+                      throw std::length_error("text");
+                  },
+                  &rc),
+              MethodOutcome::Failed);
+    EXPECT_EQ(rc, OPOS_E_FAILURE);
+    // Methods without a result out-value.
+    EXPECT_EQ(run_method([] { throw std::bad_alloc(); }, nullptr), MethodOutcome::OutOfMemory);
+}
+
 TEST(ClaimTable, AddRemoveContainsAndConcurrentClaims) {
     std::uint8_t block[kClaimTableSize] = {};
     InProcessClaimLock lock;
@@ -517,6 +684,17 @@ TEST(ClaimTable, AddRemoveContainsAndConcurrentClaims) {
         EXPECT_EQ(wins.load(), 1);
         x.Remove("CD730");
     }
+}
+
+TEST(ClaimTable, NameWithAZeroInsideIsNeverStored) {
+    std::uint8_t block[kClaimTableSize] = {};
+    InProcessClaimLock lock;
+    ClaimTable t(block, lock);
+    const std::string name("CD926\0x", 7);
+    EXPECT_EQ(t.Add(name), 0);
+    t.Remove(name);
+    EXPECT_FALSE(t.Contains("CD926")) << "a claim no Remove can end";
+    EXPECT_EQ(t.Add("CD926"), 1);
 }
 
 // A lock that could not be had within its bound: a claim is refused rather
@@ -577,8 +755,6 @@ TEST_F(SoTest, PropertiesTable) {
     EXPECT_EQ(so->ResultCodeExtended(), 106);
     so->GetPropertyString(PIDX_CheckHealthText, &s);
     EXPECT_EQ(s, "Cash Drawer CHealth INTERNAL: Successful") << "kept by an unsupported level";
-    so->SetPropertyString(1, "x");
-    EXPECT_EQ(so->ResultCode(), 106) << "SetPropertyString changes nothing";
 
     // Two objects in one process share DeviceEnabled.
     auto other = create();

@@ -44,7 +44,7 @@ public:
 
     // -1 when the name is present already, 0 when the table is full, 1 added.
     // Names that do not fit an entry are never stored (a truncated name
-    // would claim another device): 0.
+    // would claim another device), nor are names with a zero inside: 0.
     int Add(std::string_view name);
     void Remove(std::string_view name);
     bool Contains(std::string_view name);

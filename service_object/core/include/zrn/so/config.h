@@ -23,6 +23,11 @@ using config::read_service_settings;
 using config::ServiceSettings;
 using config::translate_device_name;
 
+// The device key name as the registry stores it, for a name that matches it
+// without regard to case (registry lookups ignore case, the claim table and
+// the drivers' status reports do not); the name itself when no key matches.
+std::string stored_device_key_name(platform::Registry& reg, const std::string& device_key);
+
 // Reads the device entry into config and the settings fields of block.
 // BadText: a name or opening code longer than its field; nothing is
 // truncated, the entry is refused.

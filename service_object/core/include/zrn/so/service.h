@@ -64,6 +64,9 @@ public:
     std::atomic<std::int32_t> TraceEnabled{0};
     std::atomic<FnStartStatusCapture> StartStatusCCapture{nullptr};
     std::atomic<FnStartStatusCapture> StartStatusUCapture{nullptr};
+    // The object whose enable opened the port that is open now: whoever
+    // resets the enabled state closes that port rather than forget it.
+    std::atomic<ServiceObject*> PortOwner{nullptr};
 
     // Events.
     void raise_status_update(std::int32_t status);
@@ -110,7 +113,7 @@ private:
     OpenEntry open_table_[kOpenTableSize];
     mutable std::mutex queue_mu_;
     EventEntry queue_[kEventQueueSize];
-    int queue_index_ = -1;
+    int queue_count_ = 0;  // queue_[0] is the oldest
     std::atomic<int> event_threads_{0};
 };
 
@@ -118,18 +121,18 @@ private:
 // and trace lines. The COM shell translates arguments and forwards here.
 class ServiceObject {
 public:
+    // COFreezeEvents and SetPropertyString do nothing; the COM shell answers
+    // them itself, and its tests check them through the interface.
     explicit ServiceObject(ServiceModule& module);  // binds the drivers
     ~ServiceObject();
     ServiceObject(const ServiceObject&) = delete;
     ServiceObject& operator=(const ServiceObject&) = delete;
 
-    void COFreezeEvents(bool) {}
     // Returns the number; *pNumber semantics: always written.
     std::int32_t GetPropertyNumber(std::int32_t index);
     void SetPropertyNumber(std::int32_t index, std::int32_t number);
     // False when the index is unknown and the string is not written.
     bool GetPropertyString(std::int32_t index, std::string* value);
-    void SetPropertyString(std::int32_t, const std::string&) {}
     std::int32_t OpenService(const std::string& device_class, const std::string& device_name, ControlObject co);
     std::int32_t CheckHealth(std::int32_t level);
     std::int32_t ClaimDevice(std::int32_t timeout);
@@ -166,6 +169,9 @@ private:
     void enable(std::int32_t number);
     bool enable_sequence();
     void disable_sequence();
+    // Closes the port an enable in this process left open, if any.
+    void close_enabled_port();
+    void close_port();
     std::int32_t drawer_status_query();
     std::int32_t drawer_opened();
     std::uint8_t send_lpt(const char* command);

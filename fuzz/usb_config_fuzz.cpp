@@ -1,0 +1,42 @@
+// The USB configuration file: parse over any text, and the rewrite that
+// releases one slot over any file content.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "fuzz_check.h"
+#include "zrn/fakes/fake_files.h"
+#include "zrn/utility/usb_config.h"
+
+using zrn::utility::UsbConfig;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    // The first byte picks the device whose slot is released.
+    // "CD730" and "CD730-1" hold slot 0, "CD730-N" slot N-1; "CD730-11": none.
+    const int unit = data[0] % 12;
+    const std::string key = unit == 0 ? std::string("CD730") : "CD730-" + std::to_string(unit);
+    const int slot = unit == 0 ? 0 : unit - 1;
+    const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
+
+    zrn::fakes::FakeFiles files;
+    UsbConfig parsed(files);
+    parsed.parse(text);
+    FUZZ_CHECK(parsed.slot_names().size() <= text.size());
+    for (const auto& s : parsed.slot_names()) FUZZ_CHECK(s.size() <= UsbConfig::kAttributeMax);
+    for (const auto& s : parsed.identifiers()) FUZZ_CHECK(s.size() <= UsbConfig::kAttributeMax);
+
+    files.put(std::string(zrn::utility::kUsbConfigPath), text);
+    UsbConfig config(files);
+    config.release_slot(key);
+    const std::string rewritten = files.content(std::string(zrn::utility::kUsbConfigPath));
+    // The rewrite is the composed text of what it kept, and reads back as
+    // exactly that, without the released slot.
+    FUZZ_CHECK(rewritten == UsbConfig::compose(config.slot_names(), config.identifiers()));
+    UsbConfig again(files);
+    FUZZ_CHECK(again.parse(rewritten) == UsbConfig::kParsed);
+    FUZZ_CHECK(again.slot_names() == config.slot_names());
+    FUZZ_CHECK(again.identifiers() == config.identifiers());
+    for (const auto& s : config.slot_names()) FUZZ_CHECK(s != "USB" + std::to_string(slot));
+    return 0;
+}
