@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The Windows Installer packages end to end, in a Wine prefix of their own:
 
-  msi_test.py --root ROOT --prefix DIR --arch x64|x86 [--run-clients]
-              [--side-by-side] [--time-factor N]
+  msi_test.py --root ROOT --prefix DIR --arch x64|x86 [--packages DIR]
+              [--run-clients] [--run-utility] [--side-by-side] [--time-factor N]
 
 1. Reference: ZRNOPOSCD.dll copied to the install folder and registered
    with the regsvr32 of its bitness; the COM keys of both registry views are
@@ -16,7 +16,8 @@
    they were, TargetPath points at the simulated drivers, and the COM keys of
    both views equal the reference, key by key and value by value.
 4. With --run-clients the installed zrncd fires the drawer through the
-   installed Service Object (created by its program identifier).
+   installed Service Object (created by its program identifier); with
+   --run-utility the installed QVTUtility.exe opens its window under Xvfb.
 5. Removal: no file, class, program identifier or type library
    registration is left; device entries, logical names and the trace file
    stay.
@@ -196,6 +197,44 @@ def fire(pfx, arch, what):
           % (what, arch, " ".join("%s=%s" % s for s in steps) or out.strip()[-300:]))
 
 
+def run_utility(pfx, arch, shot):
+    """The installed utility under Xvfb: its manifest asks for administrator
+    rights, which must not stop it from starting under Wine."""
+    rfd, wfd = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(wfd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                            pass_fds=(wfd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(wfd)
+    display = ":" + os.read(rfd, 64).decode().strip()
+    os.close(rfd)
+    env = dict(os.environ, DISPLAY=display)
+    util = None
+    try:
+        util = subprocess.Popen([pfx.wine_run, "--prefix", pfx.path, "--", install_dir(arch) + "\\QVTUtility.exe"],
+                                env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        window = ""
+        deadline = time.time() + 90 * pfx.factor
+        while not window and time.time() < deadline and util.poll() is None:
+            time.sleep(0.5)
+            window = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "ZRN OPOS Configuration Utility"],
+                                    env=env, capture_output=True, text=True).stdout.strip()
+        check(bool(window), "the installed QVTUtility.exe (manifest: requireAdministrator) opens its main window")
+        if window:
+            subprocess.run(["/usr/bin/import", "-window", "root", shot], env=env, timeout=60)
+            print("      screenshot: " + shot)
+        # WM_CLOSE to the main window, as the system menu's Close does.
+        pfx.run("taskkill", "/im", "QVTUtility.exe", timeout=60, check_rc=False)
+        try:
+            util.wait(timeout=60 * pfx.factor)
+        except subprocess.TimeoutExpired:
+            pass
+        check(util.poll() is not None, "the utility ends when its window is closed")
+    finally:
+        if util and util.poll() is None:
+            util.kill()
+        xvfb.terminate()
+        xvfb.wait(timeout=30)
+
+
 def com_keys_absent(snap, what):
     left = [(v, k) for v, keys in snap.items() for k in keys]
     check(not left, "%s: no class, program identifier, type library or interface key is left %s" % (what, left[:4]))
@@ -284,6 +323,9 @@ def scenario(args, pfx, arch, pkgs, version, old_version):
         text = "".join(open(os.path.join(pfx.unix("C:\\ZRN"), f), errors="replace").read() for f in logs)
         check("> OpenDrawer" in text, "the Service Object traced the fire (TraceEnabled from the package)")
 
+    if args.run_utility:
+        run_utility(pfx, arch, os.path.join(os.path.dirname(pfx.path), "qvtutility-installed.png"))
+
     # 5. Removal.
     check(msiexec(pfx, "/x", winpath(pkgs["new"]), log="remove.log") == 0, "the %s package is removed silently" % arch)
     left = [os.path.join(d, f) for d, _, fs in os.walk(pfx.unix("C:\\%s\\ZRN" % a["pf"])) for f in fs]
@@ -334,25 +376,42 @@ def main():
     ap.add_argument("--arch", choices=ARCH, required=True)
     ap.add_argument("--run-clients", action="store_true")
     ap.add_argument("--side-by-side", action="store_true")
+    ap.add_argument("--run-utility", action="store_true")
     ap.add_argument("--time-factor", type=int, default=1)
+    ap.add_argument("--packages", help="folder of packages built beforehand")
     args = ap.parse_args()
 
     start = time.time()
     work = os.path.dirname(os.path.abspath(args.prefix))
-    version = file_version(os.path.join(args.root, "dist", ARCH[args.arch]["build"], "ZRNOPOSCD.dll"))
-    build = int(version.split(".")[3])
-    old_version = "3.38.1.%d" % max(build - 1, 0)
-    pkgs = build_packages(args.root, os.path.join(work, "msi"), args.arch, version, old_version)
-    pkgs64 = build_packages(args.root, os.path.join(work, "msi64"), "x64", version, old_version) \
-        if args.side_by_side else None
+    arches = [args.arch] + (["x64"] if args.side_by_side else [])
+    pkgs = {}
+    for arch in arches:
+        if args.packages:
+            # Built beforehand (the test VM has no msitools): <dir>/<arch>/{new,old}/*.msi
+            pkgs[arch] = {}
+            for tag in ("new", "old"):
+                d = os.path.join(args.packages, arch, tag)
+                found = sorted(f for f in os.listdir(d) if f.endswith(".msi")) if os.path.isdir(d) else []
+                if len(found) != 1:
+                    print("FAIL  no single %s package in %s (build the %s preset first)" % (tag, d, ARCH[arch]["build"]))
+                    return 1
+                pkgs[arch][tag] = os.path.join(d, found[0])
+        else:
+            version = file_version(os.path.join(args.root, "dist", ARCH[arch]["build"], "ZRNOPOSCD.dll"))
+            old = "3.38.1.%d" % max(int(version.split(".")[3]) - 1, 0)
+            pkgs[arch] = build_packages(args.root, os.path.join(work, "msi", arch), arch, version, old)
+    version_of = lambda path: re.search(r"-(3\.38\.1\.\d+)-x(?:86|64)\.msi$", path).group(1)
+    version, old_version = version_of(pkgs[args.arch]["new"]), version_of(pkgs[args.arch]["old"])
+    check(int(old_version.split(".")[3]) < int(version.split(".")[3]) or version.endswith(".0"),
+          "the earlier package %s has a lower build number than %s" % (old_version, version))
 
     shutil.rmtree(args.prefix, ignore_errors=True)
     pfx = Prefix(args.root, args.prefix, args.time_factor)
     try:
         pfx.setup()
-        scenario(args, pfx, args.arch, pkgs, version, old_version)
+        scenario(args, pfx, args.arch, pkgs[args.arch], version, old_version)
         if args.side_by_side:
-            side_by_side(args, pfx, pkgs64, pkgs)
+            side_by_side(args, pfx, pkgs["x64"], pkgs[args.arch])
     finally:
         pfx.stop()
     print("%d checks failed (%.0f s)" % (len(failures), time.time() - start))
