@@ -389,7 +389,8 @@ def main():
         if args.packages:
             # Built beforehand (the test VM has no msitools): <dir>/<arch>/{new,old}/*.msi
             pkgs[arch] = {}
-            for tag in ("new", "old"):
+            # Side by side needs only the other package's current build.
+            for tag in ("new", "old") if arch == args.arch else ("new",):
                 d = os.path.join(args.packages, arch, tag)
                 found = sorted(f for f in os.listdir(d) if f.endswith(".msi")) if os.path.isdir(d) else []
                 if len(found) != 1:
