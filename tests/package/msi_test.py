@@ -360,10 +360,13 @@ def side_by_side(args, pfx, pkgs64, pkgs86):
     fire(pfx, "x64", "side by side")
     check(msiexec(pfx, "/x", winpath(pkgs86["new"]), log="sbs86x.log") == 0, "x86 package is removed")
     snap = pfx.snapshot(COM_KEYS)
+    tlv = "software\\classes\\typelib\\%s\\1.0" % LIBID.lower()
+    iface = "software\\classes\\interface\\" + IIDS[0].lower()
     check(not snap["32"].get("software\\classes\\clsid\\" + CLSID.lower()) and snap["64"].get(ips)
           and snap["64"].get(tl + "\\win64") and not snap["64"].get(tl + "\\win32")
-          and snap["64"].get("software\\classes\\interface\\" + IIDS[0].lower()),
-          "removing x86 leaves the x64 registration whole")
+          and snap["64"].get(tlv, {}).get("(Default)") and snap["64"].get(tlv + "\\flags")
+          and snap["64"].get(iface) and snap["32"].get(iface),
+          "removing x86 leaves the x64 registration whole (type library and both views' interfaces)")
     fire(pfx, "x64", "after removing x86")
     check(msiexec(pfx, "/x", winpath(pkgs64["new"]), log="sbs64x.log") == 0, "x64 package is removed")
     com_keys_absent(pfx.snapshot(COM_KEYS), "both removed")
