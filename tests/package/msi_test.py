@@ -208,11 +208,14 @@ def run_utility(pfx, arch, shot):
     os.close(rfd)
     env = dict(os.environ, DISPLAY=display)
     util = None
+    # Wine's desktop process binds to the display of the program that starts
+    # the server: a fresh server for the utility, started with the display.
+    pfx.stop()
     try:
         util = subprocess.Popen([pfx.wine_run, "--prefix", pfx.path, "--", install_dir(arch) + "\\QVTUtility.exe"],
                                 env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
         window = ""
-        deadline = time.time() + 90 * pfx.factor
+        deadline = time.time() + 180 * pfx.factor
         while not window and time.time() < deadline and util.poll() is None:
             time.sleep(0.5)
             window = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "ZRN OPOS Configuration Utility"],
@@ -231,6 +234,7 @@ def run_utility(pfx, arch, shot):
     finally:
         if util and util.poll() is None:
             util.kill()
+        pfx.stop()
         xvfb.terminate()
         xvfb.wait(timeout=30)
 
