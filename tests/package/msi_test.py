@@ -220,7 +220,8 @@ def run_utility(pfx, arch, shot):
             time.sleep(0.5)
             window = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "ZRN OPOS Configuration Utility"],
                                     env=env, capture_output=True, text=True).stdout.strip()
-        check(bool(window), "the installed QVTUtility.exe (manifest: requireAdministrator) opens its main window")
+        check(bool(window), "the installed QVTUtility.exe (manifest: requireAdministrator) opens its main window"
+              " (after %.0f s; exit status %s)" % (time.time() - deadline + 180 * pfx.factor, util.poll()))
         if window:
             subprocess.run(["/usr/bin/import", "-window", "root", shot], env=env, timeout=60)
             print("      screenshot: " + shot)
