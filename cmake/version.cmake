@@ -1,0 +1,55 @@
+# The release and build number every shipped binary carries in its version
+# resource, and the packages in their product version: 3.38.1.<build>.
+# The build number is ZRN_BUILD_NUMBER from the environment when set (a build
+# server's counter), otherwise the number of commits on the checked-out branch.
+set(ZRN_RELEASE 3.38.1)
+if(DEFINED ENV{ZRN_BUILD_NUMBER})
+  set(ZRN_BUILD_NUMBER $ENV{ZRN_BUILD_NUMBER})
+else()
+  execute_process(COMMAND git rev-list --count HEAD WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+                  OUTPUT_VARIABLE ZRN_BUILD_NUMBER OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET
+                  RESULT_VARIABLE git_rc)
+  if(NOT git_rc EQUAL 0 OR ZRN_BUILD_NUMBER STREQUAL "")
+    set(ZRN_BUILD_NUMBER 0)
+  endif()
+endif()
+if(NOT ZRN_BUILD_NUMBER MATCHES "^[0-9]+$" OR ZRN_BUILD_NUMBER GREATER 65535)
+  message(FATAL_ERROR "ZRN_BUILD_NUMBER must be a number from 0 to 65535, not '${ZRN_BUILD_NUMBER}'")
+endif()
+set(ZRN_VERSION ${ZRN_RELEASE}.${ZRN_BUILD_NUMBER})
+string(REPLACE "." ", " ZRN_VERSION_COMMAS ${ZRN_VERSION})
+# Rebuild the version resources when HEAD moves.
+if(EXISTS ${CMAKE_SOURCE_DIR}/.git AND NOT DEFINED ENV{ZRN_BUILD_NUMBER})
+  execute_process(COMMAND git rev-parse --git-dir WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+                  OUTPUT_VARIABLE git_dir OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  get_filename_component(git_dir ${git_dir} ABSOLUTE BASE_DIR ${CMAKE_SOURCE_DIR})
+  if(EXISTS ${git_dir}/logs/HEAD)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${git_dir}/logs/HEAD)
+  endif()
+endif()
+
+# zrn_version_info(target "file description")
+# Gives a Windows binary its version resource.
+function(zrn_version_info target description)
+  get_target_property(type ${target} TYPE)
+  get_target_property(stem ${target} OUTPUT_NAME)
+  if(NOT stem)
+    set(stem ${target})
+  endif()
+  if(type STREQUAL "SHARED_LIBRARY")
+    set(ZRN_VI_FILETYPE VFT_DLL)
+    get_target_property(suffix ${target} SUFFIX)
+    if(NOT suffix)
+      set(suffix ".dll")
+    endif()
+  else()
+    set(ZRN_VI_FILETYPE VFT_APP)
+    set(suffix ".exe")
+  endif()
+  set(ZRN_VI_NAME ${stem}${suffix})
+  set(ZRN_VI_INTERNAL ${stem})
+  set(ZRN_VI_DESCRIPTION ${description})
+  set(rc ${CMAKE_BINARY_DIR}/version/${target}.rc)
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/version.rc.in ${rc} @ONLY)
+  target_sources(${target} PRIVATE ${rc})
+endfunction()
