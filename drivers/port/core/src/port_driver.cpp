@@ -38,7 +38,15 @@ PortDriver::~PortDriver() {
     stop_ = true;
     resume_permission_ = true;
     idle_cv_.notify_all();
-    idle_cv_.wait(lock, [&] { return !thread_entered_.load() || !thread_running_.load(); });
+    bool entered = false;
+    {
+        // A thread that starts running after this point finds the driver
+        // gone and returns without touching it.
+        std::lock_guard life(life_->mu);
+        life_->alive = false;
+        entered = life_->entered;
+    }
+    if (entered) idle_cv_.wait(lock, [&] { return !thread_running_.load(); });
 }
 
 void PortDriver::wake() {
@@ -137,7 +145,6 @@ void PortDriver::sweep() {
 }
 
 void PortDriver::poll_loop() {
-    thread_entered_ = true;
     while (!stop_.load()) {
         if (!any_unit()) {
             // Nothing to poll: block until a unit is registered or a caller
@@ -224,7 +231,16 @@ std::uint8_t PortDriver::OpenCom(DriverParamBlock* b, std::int32_t unit) {
     if (thread_started_.compare_exchange_strong(expected, true)) {
         clock_.sleep_ms(100);
         thread_running_ = true;
-        if (!threads_.start([this] { poll_loop(); })) {
+        auto life = life_;
+        const bool started = threads_.start([this, life] {
+            {
+                std::lock_guard lock(life->mu);
+                if (!life->alive) return;
+                life->entered = true;
+            }
+            poll_loop();
+        });
+        if (!started) {
             thread_running_ = false;
             thread_started_ = false;  // the next open tries again
         }

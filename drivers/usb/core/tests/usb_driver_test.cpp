@@ -28,6 +28,9 @@ void ZRN_STDCALL record(const char* name, std::int32_t v) {
 class CountingThreads final : public platform::Threads {
 public:
     bool start(std::function<void()> work) override {
+        // A thread that has signalled its end may still be returning: give
+        // it a moment (bounded) before two count as living at once.
+        for (int i = 0; i < 500 && alive.load() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
         // Counted from the start request, so a thread not yet scheduled
         // already counts as alive.
         const int now = ++alive;
@@ -280,8 +283,10 @@ TEST_F(UsbTest, CloseWaitsForTheStatusThreadBeforeAnythingIsReused) {
     for (int i = 0; i < 150 && !closed.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     const bool closed_early = closed.load();
     EXPECT_FALSE(closed_early) << "CloseUPort gave up on a thread still in its callback";
+    const int started = counting.inner.started();
     bool reopened = false;
     if (closed_early) reopened = u.OpenUPort(0) == 1;  // what a restart would do now
+    EXPECT_EQ(counting.inner.started(), started) << "a thread started while the old one is in its callback";
     hold = false;
     closer.join();
     g_on_report = nullptr;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -90,7 +91,12 @@ private:
     std::atomic<std::uint32_t> pause_ack_{0};  // the request acknowledged; 0 none
     std::uint32_t request_count_ = 0;          // under caller_mu_
     std::atomic<bool> stop_{false};
-    std::atomic<bool> thread_entered_{false};
+    // Whether the driver still exists when its poll thread first runs.
+    struct Life {
+        std::mutex mu;
+        bool alive = true, entered = false;
+    };
+    std::shared_ptr<Life> life_ = std::make_shared<Life>();
     std::mutex caller_mu_;  // one pausing caller at a time
     StatusCapture capture_;
     std::mutex idle_mu_;
