@@ -125,6 +125,10 @@ std::int32_t DeviceStore::create_device_key(std::string_view type_key, std::int3
     return kCreated;
 }
 
+std::int32_t DeviceStore::write_entry(RegKey key, const config::DeviceEntry& entry) {
+    return config::write_entry_values(reg_, key, entry) ? kWritten : kTextNotWritten;
+}
+
 std::int32_t DeviceStore::write_text(RegKey key, std::string_view name, std::string_view text) {
     return config::write_text(reg_, key, name, text) == kRegOk ? kWritten : kTextNotWritten;
 }

@@ -516,55 +516,20 @@ void DeviceSettingsPresenter::full_save() {
     KeyName = entry_key_;
     if (store_.open_device_key(entry_key_, &key) != DeviceStore::kOpened) return;
     const DeviceType& type = kDeviceTypes[type_];
-    const auto text = [&](std::string_view name, std::string_view value) { store_.write_text(key, name, value); };
-    const auto number = [&](std::string_view name, std::int32_t value) { store_.write_number(key, name, value); };
-    text("", kServiceProgId);
-    text("ADKConfig", kAdkConfig);
-    text("ServiceVersion", kServiceVersion);
-    text("ServiceDesc", kServiceDescription);
-    text("DeviceDesc", type.default_desc);
-    text("DeviceName", KeyName);
-    number("DeviceID", type.DeviceID);
-    number("DeviceState", 0);
     take_numbers();
     const SettingsValues& v = values_;
-    if (is_serial(type_)) {
-        text("PortSel", "1,2,3,4");
-        number("Port", v.Port);
-        text("BaudRateSel", "1,2,3,4,5,6");
-        number("BaudRate", v.BaudRate);
-        text("DataBitLenSel", "7,8");
-        number("DataBitLen", v.DataBitLen);
-        text("StopBitsSel", "1,2");
-        number("StopBits", v.StopBits);
-        text("ParitySel", "0,1,2");
-        number("Parity", v.Parity);
-        text("HandShakingSel", "0,1,2");
-        number("HandShaking", v.HandShaking);
-        text("StatusSel", "0,1,2,3");
-        number("Status", v.Status);
-        text("FirstOC", v.FirstOC);
-        if (type_ == kDeviceIdSmartSerial) {
-            text("SecondOC", v.SecondOC);
-            text("DrawerNoSel", "1,2");
-            number("DrawerNo", v.DrawerNo);
-        }
-    } else if (type_ == kDeviceIdParallel) {
-        text("PortSel", "1,2");
-        number("Port", v.Port);
-        text("StatusSel", "0,1,2,3");
-        number("Status", v.Status);
-        text("FirstOC", v.FirstOC);
-        text("SecondOC", v.SecondOC);
-        text("DrawerNoSel", "1,2");
-        number("DrawerNo", v.DrawerNo);
-    } else {
-        text("PortSel", "USB");
-        number("Port", v.Port);
-        text("StatusSel", "0,1,2,3");
-        number("Status", v.Status);
-    }
-    number("TimeOut", 1000);
+    config::DeviceEntry entry = config::default_entry(KeyName, type);
+    entry.Port = v.Port;
+    entry.BaudRate = v.BaudRate;
+    entry.DataBitLen = v.DataBitLen;
+    entry.StopBits = v.StopBits;
+    entry.Parity = v.Parity;
+    entry.HandShaking = v.HandShaking;
+    entry.Status = v.Status;
+    entry.DrawerNo = v.DrawerNo;
+    entry.FirstOC = v.FirstOC;
+    entry.SecondOC = v.SecondOC;
+    store_.write_entry(key, entry);
     store_.close_key(key);
     show_values();
 }
