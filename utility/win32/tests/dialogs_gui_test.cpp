@@ -90,12 +90,21 @@ bool wait_gone(HWND window, DWORD timeout_ms = 15000) {
     return false;
 }
 
-// Returns once the UI thread has handled everything posted to it so far:
-// sent messages are taken before posted ones, so the second send waits for
-// the posted message between them.
+// Returns once the window's thread has handled what was posted to it before.
+// A sent message would overtake posted ones, so a marker is posted behind
+// them: an edit control's modified flag, which the thread sets only when it
+// gets there.
 void flush(HWND window) {
-    SendMessageA(window, WM_NULL, 0, 0);
-    SendMessageA(window, WM_NULL, 0, 0);
+    HWND marker = FindWindowExA(window, nullptr, "Edit", nullptr);
+    if (marker == nullptr) {
+        SendMessageA(window, WM_NULL, 0, 0);
+        SendMessageA(window, WM_NULL, 0, 0);
+        return;
+    }
+    SendMessageA(marker, EM_SETMODIFY, FALSE, 0);
+    PostMessageA(marker, EM_SETMODIFY, TRUE, 0);
+    const ULONGLONG until = GetTickCount64() + 15000;
+    while (SendMessageA(marker, EM_GETMODIFY, 0, 0) == 0 && GetTickCount64() < until) Sleep(5);
 }
 
 std::string text_of(HWND dialog, int id) {
