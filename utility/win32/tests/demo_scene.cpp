@@ -136,10 +136,10 @@ void run_script(Scene& s, HWND main, zrn::platform::Registry& registry) {
     HWND ask = t::wait_window(caption);
     if (!s.check(ask != nullptr, "the health check's prompt did not show")) return;
     // The simulated drawer springs open as the Control Object fires it.
-    if (!s.check(t::run_program(s.drawersim, std::string("open ") + kPort), "drawersim open " + std::string(kPort)))
-        return;
     s.step("prompt: " + Scene::one_line(t::box_text(ask)) + " -> OK (drawersim: the drawer on " + kPort +
            " springs open)");
+    if (!s.check(t::run_program(s.drawersim, std::string("open ") + kPort), "drawersim open " + std::string(kPort)))
+        return;
     PostMessageA(ask, WM_COMMAND, IDOK, 0);
     HWND report = t::wait_window(caption, ask);
     if (!s.check(report != nullptr, "no report after the drawer was fired")) return;
@@ -151,10 +151,10 @@ void run_script(Scene& s, HWND main, zrn::platform::Registry& registry) {
     PostMessageA(report, WM_COMMAND, IDOK, 0);
     if (!s.check(t::wait_gone(report), "the report stayed open")) return;
 
+    s.step("drawersim: the drawer is pushed shut; the prompt again -> Cancel");
     t::run_program(s.drawersim, std::string("close ") + kPort);
     ask = t::wait_window(caption, report);
     if (!s.check(ask != nullptr, "the health check did not ask again")) return;
-    s.step("prompt again -> Cancel (drawersim: the drawer is pushed shut)");
     PostMessageA(ask, WM_COMMAND, IDCANCEL, 0);
     s.check(t::wait_gone(ask), "the prompt stayed open after Cancel");
     t::flush(main);
