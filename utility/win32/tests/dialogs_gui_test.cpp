@@ -9,15 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "device_dialogs.h"
+#include "dialog_driver.h"
 #include "screen_shot.h"
 #include "main_frame.h"
 #include "zrn/utility/main_presenter.h"
@@ -41,113 +39,28 @@ zrn::win32::Win32Registry& registry() {
 
 // The screen where the window lies, as the user sees it.
 void screenshot(HWND window, const std::string& name) {
-    // Let the window paint everything it has pending first.
-    RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
-    SendMessageA(window, WM_NULL, 0, 0);
     const std::string path = client::windows_path(ZRN_DIALOG_SHOTS) + "\\" + name + ".png";
-    EXPECT_TRUE(testing::save_screen_png(testing::around_window(window), path)) << path;
+    EXPECT_TRUE(testing::save_window_png(window, path)) << path;
 }
 
 // ---------------------------------------------------------------- driving
 
-DWORD g_ui_thread = 0;
-
-// The visible dialog or message box of the UI thread with this caption,
-// other than `not_this`, waited for (bounded).
-HWND wait_window(const std::string& caption, HWND not_this = nullptr, DWORD timeout_ms = 15000) {
-    const ULONGLONG until = GetTickCount64() + timeout_ms;
-    while (GetTickCount64() < until) {
-        struct Find {
-            std::string caption;
-            HWND not_this;
-            HWND found;
-        } find{caption, not_this, nullptr};
-        EnumThreadWindows(
-            g_ui_thread,
-            [](HWND w, LPARAM p) -> BOOL {
-                auto* f = reinterpret_cast<Find*>(p);
-                char text[256] = {};
-                GetWindowTextA(w, text, sizeof text);
-                if (w != f->not_this && IsWindowVisible(w) && f->caption == text) {
-                    f->found = w;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&find));
-        if (find.found != nullptr) return find.found;
-        Sleep(20);
-    }
-    return nullptr;
-}
-
-bool wait_gone(HWND window, DWORD timeout_ms = 15000) {
-    const ULONGLONG until = GetTickCount64() + timeout_ms;
-    while (GetTickCount64() < until) {
-        if (!IsWindow(window) || !IsWindowVisible(window)) return true;
-        Sleep(20);
-    }
-    return false;
-}
-
-// Returns once the window's thread has handled what was posted to it before.
-// A sent message would overtake posted ones, so a marker is posted behind
-// them: an edit control's modified flag, which the thread sets only when it
-// gets there.
-void flush(HWND window) {
-    HWND marker = FindWindowExA(window, nullptr, "Edit", nullptr);
-    if (marker == nullptr) {
-        SendMessageA(window, WM_NULL, 0, 0);
-        SendMessageA(window, WM_NULL, 0, 0);
-        return;
-    }
-    SendMessageA(marker, EM_SETMODIFY, FALSE, 0);
-    PostMessageA(marker, EM_SETMODIFY, TRUE, 0);
-    const ULONGLONG until = GetTickCount64() + 15000;
-    while (SendMessageA(marker, EM_GETMODIFY, 0, 0) == 0 && GetTickCount64() < until) Sleep(5);
-}
-
-std::string text_of(HWND dialog, int id) {
-    char text[512] = {};
-    GetDlgItemTextA(dialog, id, text, sizeof text);
-    return text;
-}
-
-// The text of a message box.
-std::string box_text(HWND box) { return text_of(box, 0xFFFF); }
-
-void set_text(HWND dialog, int id, const std::string& text) {
-    SendMessageA(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-}
-
-// A button press as the dialog gets it from a click; posted, since the
-// handler may open a message box of its own.
-void press(HWND dialog, int id) {
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
-}
+using testing::box_text;
+using testing::call_registration;
+using testing::drive;
+using testing::enabled;
+using testing::flush;
+using testing::press;
+using testing::set_text;
+using testing::text_of;
+using testing::wait_gone;
+using testing::wait_window;
 
 void select_item(HWND dialog, int id, const std::string& text) {
-    HWND combo = GetDlgItem(dialog, id);
-    const LRESULT i = SendMessageA(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                   reinterpret_cast<LPARAM>(text.c_str()));
-    ASSERT_NE(i, CB_ERR) << text;
-    SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(i), 0);
-    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+    ASSERT_TRUE(testing::select_item(dialog, id, text)) << text;
 }
 
-bool enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
-
-Strings list_items(HWND dialog, int id) {
-    Strings out;
-    HWND list = GetDlgItem(dialog, id);
-    const LRESULT n = SendMessageA(list, LB_GETCOUNT, 0, 0);
-    for (LRESULT i = 0; i < n; ++i) {
-        char text[256] = {};
-        SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
-        out.push_back(text);
-    }
-    return out;
-}
+Strings list_items(HWND dialog, int id) { return testing::list_items(dialog, id); }
 
 // A device entry's values as "name=data", in stored order.
 Strings entry_values(const std::string& key) {
@@ -196,31 +109,6 @@ void clear_devices() {
     std::string name;
     while (registry().enum_value(k.get(), 0, &name, nullptr) == platform::kRegOk)
         if (registry().delete_value(k.get(), name) != platform::kRegOk) break;
-}
-
-// Runs a dialog on this (the UI) thread while `script` drives it from a
-// second thread. Whatever the script leaves open is cancelled afterwards, so
-// a failed step cannot hang the run.
-void drive(const std::function<void()>& run_dialog, const std::function<void()>& script) {
-    g_ui_thread = GetCurrentThreadId();
-    std::atomic<bool> done{false};
-    std::thread driver([&] {
-        script();
-        const ULONGLONG until = GetTickCount64() + 10000;
-        while (!done && GetTickCount64() < until) {
-            EnumThreadWindows(
-                g_ui_thread,
-                [](HWND w, LPARAM) -> BOOL {
-                    if (IsWindowVisible(w)) PostMessageA(w, WM_COMMAND, IDCANCEL, 0);
-                    return TRUE;
-                },
-                0);
-            Sleep(100);
-        }
-    });
-    run_dialog();
-    done = true;
-    driver.join();
 }
 
 class DialogsGui : public ::testing::Test {
@@ -524,30 +412,8 @@ TEST_F(DialogsGui, MainWindowCommandsRunTheDialogs) {
               entry_values("CD347").end());
 }
 
-// DllRegisterServer or DllUnregisterServer of a library of ours.
-bool call_registration(const char* dll, const char* entry) {
-    HMODULE module = LoadLibraryA(client::windows_path(dll).c_str());
-    if (module == nullptr) return false;
-    auto* f = reinterpret_cast<HRESULT(__stdcall*)()>(reinterpret_cast<void*>(GetProcAddress(module, entry)));
-    const bool ok = f != nullptr && SUCCEEDED(f());
-    FreeLibrary(module);
-    return ok;
-}
-
 // drawersim, the technician's drawer simulator, as a separate process.
-bool drawersim(const std::string& args) {
-    std::string line = "\"" + client::windows_path(ZRN_DRAWERSIM) + "\" " + args;
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
-    const bool ended = WaitForSingleObject(pi.hProcess, 20000) == WAIT_OBJECT_0;
-    DWORD code = 1;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return ended && code == 0;
-}
+bool drawersim(const std::string& args) { return testing::run_program(client::windows_path(ZRN_DRAWERSIM), args); }
 
 TEST_F(DialogsGui, HealthCheckOpensTheDrawerThroughTheControlObject) {
     ASSERT_TRUE(call_registration(ZRN_SO_DLL, "DllRegisterServer"));
