@@ -112,19 +112,14 @@ class Prefix:
             lines.append("echo ##view " + v)
             lines += ['reg query "HKLM\\%s" /s /reg:%s 2>nul' % (k, v) for k in keys]
         out = self.batch("query.bat", lines)
-        snap, view, key = {}, None, None
+        per_view, view = {}, None
         for line in out.split("\n"):
             if line.startswith("##view "):
                 view = line.split()[1]
-                snap[view] = {}
-            elif line.startswith("HKEY_LOCAL_MACHINE\\"):
-                key = line[len("HKEY_LOCAL_MACHINE\\"):].lower()
-                snap[view].setdefault(key, {})
-            elif line.startswith("    ") and key is not None:
-                m = re.match(r"^    (.*?)    (REG_\w+)(?:    (.*))?$", line)
-                if m:
-                    snap[view][key][m.group(1)] = (m.group(2), m.group(3) or "")
-        return snap
+                per_view[view] = []
+            elif view is not None:
+                per_view[view].append(line)
+        return {v: parse_query(ls) for v, ls in per_view.items()}
 
 
 
