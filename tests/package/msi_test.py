@@ -21,10 +21,21 @@
 5. Removal: no file, class, program identifier or type library
    registration is left; device entries, logical names and the trace file
    stay.
-6. With --side-by-side (x86 only, where 32-bit programs run): both packages
-   on one prefix, each bitness's client reaches its own Service Object;
-   removing the x86 package leaves the x64 one working, removing that
-   leaves nothing.
+With --side-by-side (x86 only, in the test VM where 32-bit programs run)
+the steps above are replaced by a shorter run on one prefix, with as few
+Wine starts as it can (each costs many seconds under emulation); the upgrade
+and what else the x64 run checks the same way are left to it:
+  a. the reference registration (32-bit regsvr32) and its removal;
+  b. a technician's device entries in both views (a changed CD730 in the
+     32-bit view), then the x86 package with the Simulator feature: files
+     under Program Files (x86), settings and COM keys in the 32-bit view,
+     equal to the reference; the changed CD730 is kept;
+  c. the x64 package beside it: each view's class names its own build, the
+     x64 package creates the absent CD730 of the 64-bit view, and the 32-bit
+     and 64-bit zrncd each fire the drawer through their own Service Object;
+  d. removing the x86 package leaves the x64 one whole and working, removing
+     that leaves no file and no COM key; device entries, logical names and
+     the trace file stay.
 """
 import argparse
 import hashlib
@@ -101,20 +112,77 @@ class Prefix:
             lines.append("echo ##view " + v)
             lines += ['reg query "HKLM\\%s" /s /reg:%s 2>nul' % (k, v) for k in keys]
         out = self.batch("query.bat", lines)
-        snap, view, key = {}, None, None
+        per_view, view = {}, None
         for line in out.split("\n"):
             if line.startswith("##view "):
                 view = line.split()[1]
-                snap[view] = {}
-            elif line.startswith("HKEY_LOCAL_MACHINE\\"):
-                key = line[len("HKEY_LOCAL_MACHINE\\"):].lower()
-                snap[view].setdefault(key, {})
-            elif line.startswith("    ") and key is not None:
-                m = re.match(r"^    (.*?)    (REG_\w+)(?:    (.*))?$", line)
-                if m:
-                    snap[view][key][m.group(1)] = (m.group(2), m.group(3) or "")
-        return snap
+                per_view[view] = []
+            elif view is not None:
+                per_view[view].append(line)
+        return {v: parse_query(ls) for v, ls in per_view.items()}
 
+
+
+def parse_query(lines):
+    """{key (lower case): {value name: (type, data)}} from reg query /s output."""
+    keys, key = {}, None
+    for line in lines:
+        if line.startswith("HKEY_LOCAL_MACHINE\\"):
+            key = line[len("HKEY_LOCAL_MACHINE\\"):].lower()
+            keys.setdefault(key, {})
+        elif line.startswith("    ") and key is not None:
+            m = re.match(r"^    (.*?)    (REG_\w+)(?:    (.*))?$", line)
+            if m:
+                keys[key][m.group(1)] = (m.group(2), m.group(3) or "")
+    return keys
+
+
+class Batch:
+    """Steps run by one cmd in one Wine start, their output told apart by
+    '##sec NAME' lines and each program's exit status by '##rc N'."""
+
+    def __init__(self):
+        self.lines = []
+
+    def run(self, tag, cmdline):
+        self.lines += ["echo ##sec " + tag, cmdline, "echo ##rc %errorlevel%"]
+
+    def query(self, tag, keys, views=("32", "64")):
+        for v in views:
+            self.lines.append("echo ##sec %s/%s" % (tag, v))
+            self.lines += ['reg query "HKLM\\%s" /s /reg:%s 2>nul' % (k, v) for k in keys]
+
+    def go(self, pfx, name, timeout):
+        started = time.time()
+        out = pfx.batch(name, self.lines, timeout=timeout)
+        print("      %s: %d lines in one Wine start (%.0f s)" % (name, len(self.lines), time.time() - started), flush=True)
+        secs, cur = {}, None
+        for line in out.split("\n"):
+            if line.startswith("##sec "):
+                cur = line[6:].strip()
+                secs[cur] = []
+            elif cur is not None:
+                secs[cur].append(line)
+        return BatchResult(secs)
+
+
+class BatchResult:
+    def __init__(self, secs):
+        self.secs = secs
+
+    def rc(self, tag):
+        """The step's exit status; None when the batch never reached it."""
+        for line in self.secs.get(tag, []):
+            m = re.match(r"^##rc (-?\d+)\s*$", line)
+            if m:
+                return int(m.group(1))
+        return None
+
+    def out(self, tag):
+        return "\n".join(l for l in self.secs.get(tag, []) if not l.startswith("##rc "))
+
+    def snap(self, tag, views=("32", "64")):
+        return {v: parse_query(self.secs.get("%s/%s" % (tag, v), [])) for v in views}
 
 def winpath(p):
     return "Z:" + p.replace("/", "\\")
@@ -158,15 +226,26 @@ def products(pfx, name):
     return sorted(set(found))
 
 
+def show_msi_errors(pfx, rc, log):
+    """The error lines of a failed msiexec's log, on stderr."""
+    if rc == 0:
+        return
+    try:
+        text = open(os.path.join(pfx.scratch, log), encoding="utf-16", errors="replace").read()
+    except (OSError, UnicodeError):
+        text = open(os.path.join(pfx.scratch, log), errors="replace").read() \
+            if os.path.exists(os.path.join(pfx.scratch, log)) else "(no log %s)" % log
+    sys.stderr.write("\n".join(l for l in text.splitlines() if "error" in l.lower() or "Return value 3" in l)[-4000:])
+
+
 def msiexec(pfx, *args, log):
     rc, _ = pfx.run("msiexec", *args, "/qn", "/l*v", "C:\\zrn-pkgtest\\" + log, timeout=600)
-    if rc != 0:
-        try:
-            text = open(os.path.join(pfx.scratch, log), encoding="utf-16", errors="replace").read()
-        except (OSError, UnicodeError):
-            text = open(os.path.join(pfx.scratch, log), errors="replace").read()
-        sys.stderr.write("\n".join(l for l in text.splitlines() if "error" in l.lower() or "Return value 3" in l)[-4000:])
+    show_msi_errors(pfx, rc, log)
     return rc
+
+
+def msiexec_line(*args, log):
+    return "msiexec %s /qn /l*v C:\\zrn-pkgtest\\%s" % (" ".join(args), log)
 
 
 def technician_lines(view):
@@ -187,10 +266,20 @@ def technician_lines(view):
     return lines
 
 
+FIRE_ARGS = ["--json", "open", "FrontDrawer", "claim", "enable", "fire", "close"]
+
+
+def fire_line(arch):
+    return '"%s\\tools\\zrncd.exe" %s' % (install_dir(arch), " ".join(FIRE_ARGS))
+
+
 def fire(pfx, arch, what):
     exe = install_dir(arch) + "\\tools\\zrncd.exe"
-    rc, out = pfx.run(exe, "--json", "open", "FrontDrawer", "claim", "enable", "fire", "close", timeout=120,
-                      check_rc=False)
+    rc, out = pfx.run(exe, *FIRE_ARGS, timeout=120, check_rc=False)
+    fired(arch, what, rc, out)
+
+
+def fired(arch, what, rc, out):
     steps = re.findall(r'\{"step":"(\w+)".*?"rc":(-?\d+)', out)
     check(rc == 0 and ("fire", "0") in steps and len(steps) == 5 and all(r == "0" for _, r in steps),
           "%s: the installed %s zrncd opens, claims, enables and fires the simulated drawer (%s)"
@@ -349,33 +438,176 @@ def scenario(args, pfx, arch, pkgs, version, old_version):
     return reference
 
 
-def side_by_side(args, pfx, pkgs64, pkgs86):
-    """Both packages on one prefix; each bitness's client reaches its own Service Object."""
-    pfx.batch("tech64.bat", technician_lines("64"))
-    check(msiexec(pfx, "/i", winpath(pkgs86["new"]), "ADDLOCAL=ALL", log="sbs86.log") == 0, "x86 package installs")
-    check(msiexec(pfx, "/i", winpath(pkgs64["new"]), "ADDLOCAL=ALL", log="sbs64.log") == 0, "x64 package installs beside it")
-    snap = pfx.snapshot(["Software\\Classes\\CLSID\\" + CLSID + "\\InprocServer32", "Software\\Classes\\TypeLib\\" + LIBID])
+TECH_VALUES = [("DeviceDesc", "Model 347A Smart SerialLINE(r) Interface"), ("DeviceName", "CD347"), ("DeviceID", 1),
+               ("Port", 1), ("BaudRate", 5), ("DataBitLen", 8), ("StopBits", 1), ("Parity", 0), ("HandShaking", 0),
+               ("Status", 0), ("FirstOC", "91"), ("SecondOC", "91"), ("DrawerNo", 1), ("TimeOut", 1000)]
+CHANGED730 = [("DeviceDesc", "Till 3 USB drawer"), ("DeviceName", "CD730"), ("DeviceID", 3), ("Status", 2)]
+
+
+def technician_reg(path):
+    """The technician_lines entries of both views as one file for reg import
+    (one process instead of one per value), plus a CD730 entry changed by
+    hand in the 32-bit view only. The 64-bit reg.exe reaches the 32-bit view
+    through Wow6432Node."""
+    def key(name, values, lines):
+        lines += ["", "[%s]" % name, '@="ZRNOPOSCD.SO"']
+        for n, v in values:
+            lines.append('"%s"=%s' % (n, "dword:%08x" % v if isinstance(v, int) else '"%s"' % v))
+
+    lines = ["REGEDIT4"]
+    for root in ("SOFTWARE", "SOFTWARE\\Wow6432Node"):
+        base = "HKEY_LOCAL_MACHINE\\%s\\%s" % (root, CLASS_KEY[len("SOFTWARE\\"):])
+        lines += ["", "[%s]" % base, '"FrontDrawer"="CD347"', '"UsbDrawer"="CD730"']
+        key(base + "\\CD347", TECH_VALUES, lines)
+        if "Wow6432Node" in root:
+            key(base + "\\CD730", CHANGED730, lines)
+    with open(path, "w", newline="\r\n") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+def x86_and_side_by_side(args, pfx, pkg86, pkg64):
+    inst, inst64 = install_dir("x86"), install_dir("x64")
+    regsvr32 = ARCH["x86"]["regsvr32"]
+    dist = os.path.join(args.root, "dist", "win32")
+    cd730 = (CLASS_KEY + "\\CD730").lower()
+    devices = lambda snap: {k: v for k, v in snap.items() if k.startswith(CLASS_KEY.lower())}
+
+    # a, b: the reference, the technician's entries, the x86 package.
+    os.makedirs(pfx.unix(inst), exist_ok=True)
+    shutil.copy(os.path.join(dist, "ZRNOPOSCD.dll"), pfx.unix(inst + "\\ZRNOPOSCD.dll"))
+    technician_reg(os.path.join(pfx.scratch, "tech.reg"))
+    b = Batch()
+    b.run("reg", '%s /s "%s\\ZRNOPOSCD.dll"' % (regsvr32, inst))
+    b.query("reference", COM_KEYS)
+    b.run("unreg", '%s /u /s "%s\\ZRNOPOSCD.dll"' % (regsvr32, inst))
+    b.query("unregistered", COM_KEYS)
+    b.lines.append('rmdir /s /q "C:\\%s\\ZRN"' % ARCH["x86"]["pf"])
+    b.run("tech", "reg import C:\\zrn-pkgtest\\tech.reg")
+    b.query("before", [CLASS_KEY])
+    b.run("install86", msiexec_line("/i", '"%s"' % winpath(pkg86), "ADDLOCAL=ALL", "TRACEENABLED=1", log="x86.log"))
+    b.query("installed", COM_KEYS)
+    b.query("settings", [SERVICE_KEY, CLASS_KEY], views=("32",))
+    r = b.go(pfx, "x86.bat", timeout=1200)
+
+    check(r.rc("reg") == 0, "regsvr32 registers the reference (%s)" % r.rc("reg"))
+    reference = r.snap("reference")
+    check(any(k.endswith("inprocserver32") for k in reference["32"]), "the reference registration is in the 32-bit view")
+    check(r.rc("unreg") == 0, "regsvr32 /u unregisters it (%s)" % r.rc("unreg"))
+    com_keys_absent(r.snap("unregistered"), "after regsvr32 /u")
+    before = r.snap("before")
+    check(r.rc("tech") == 0 and before["32"].get(cd730, {}).get("Status") == ("REG_DWORD", "0x2")
+          and before["64"].get((CLASS_KEY + "\\CD347").lower(), {}).get("Port") == ("REG_DWORD", "0x1")
+          and cd730 not in before["64"], "the technician's entries are made (a changed CD730 in the 32-bit view only)")
+    rc = r.rc("install86")
+    show_msi_errors(pfx, rc, "x86.log")
+    check(rc == 0, "the x86 package installs silently with the Simulator feature (%s)" % rc)
+    for f in FILES + SIM_FILES:
+        installed = pfx.unix(inst + "\\" + f.replace("/", "\\"))
+        check(os.path.isfile(installed) and sha(installed) == sha(os.path.join(dist, f)),
+              "%s is the win32 build's file, under Program Files (x86)" % f)
+    check(not os.path.exists(pfx.unix(inst64)), "nothing is installed under Program Files")
+    check(file_version(pfx.unix(inst + "\\ZRNOPOSCD.dll")).startswith("3.38.1."), "ZRNOPOSCD.dll carries version 3.38.1.<build>")
+    menu = [d for d, _, fs in os.walk(os.path.join(pfx.path, "drive_c")) if "QVTUtility.lnk" in fs]
+    check([os.path.basename(d) for d in menu] == [ARCH["x86"]["menu"]],
+          "the Start-menu shortcut %s\\QVTUtility.lnk exists" % ARCH["x86"]["menu"])
+    settings = r.snap("settings", views=("32",))["32"]
+    service = settings.get(SERVICE_KEY.lower(), {})
+    check(service.get("TargetPath") == ("REG_SZ", inst + "\\sim") and service.get("TraceEnabled") == ("REG_DWORD", "0x1"),
+          "32-bit view: TargetPath is the simulated drivers' folder and TraceEnabled is 1 (%s, %s)"
+          % (service.get("TargetPath"), service.get("TraceEnabled")))
+    check(devices(settings) == devices(before["32"]),
+          "32-bit view: the changed CD730 and the other device entries are exactly as the technician left them")
+    installed = r.snap("installed")
+    for v in ("32", "64"):
+        ref = reference[v]
+        if v == "64":
+            # Wine's RegisterTypeLib also writes the interfaces into the other
+            # view; a 32-bit package cannot (no 64-bit component in it).
+            ref = {k: x for k, x in ref.items() if not k.startswith("software\\classes\\interface\\")}
+        diff = [k for k in set(installed[v]) | set(ref) if installed[v].get(k) != ref.get(k)]
+        check(not diff and ref,
+              "%s-bit view: the package's COM keys equal regsvr32's, key by key and value by value %s"
+              % (v, [(k, installed[v].get(k), ref.get(k)) for k in diff[:3]]))
+
+    # c, d: the x64 package beside it; both clients; removal of each.
+    b = Batch()
+    b.run("install64", msiexec_line("/i", '"%s"' % winpath(pkg64), "ADDLOCAL=ALL", log="x64.log"))
+    b.query("both", COM_KEYS)
+    b.query("devices64", [CLASS_KEY], views=("64",))
+    b.run("fire86", fire_line("x86"))
+    b.run("fire64", fire_line("x64"))
+    b.run("remove86", msiexec_line("/x", '"%s"' % winpath(pkg86), log="x86x.log"))
+    b.query("after86", COM_KEYS)
+    b.query("rest86", [SERVICE_KEY], views=("32",))
+    b.run("fire64b", fire_line("x64"))
+    b.run("remove64", msiexec_line("/x", '"%s"' % winpath(pkg64), log="x64x.log"))
+    b.query("after64", COM_KEYS)
+    b.query("rest", [SERVICE_KEY, CLASS_KEY])
+    r = b.go(pfx, "sbs.bat", timeout=1800)
+
+    rc = r.rc("install64")
+    show_msi_errors(pfx, rc, "x64.log")
+    check(rc == 0, "the x64 package installs beside it (%s)" % rc)
+    snap = r.snap("both")
     ips = "software\\classes\\clsid\\%s\\inprocserver32" % CLSID.lower()
-    check(snap["32"].get(ips, {}).get("(Default)", ("", ""))[1] == install_dir("x86") + "\\ZRNOPOSCD.dll"
-          and snap["64"].get(ips, {}).get("(Default)", ("", ""))[1] == install_dir("x64") + "\\ZRNOPOSCD.dll",
+    check(snap["32"].get(ips, {}).get("(Default)", ("", ""))[1] == inst + "\\ZRNOPOSCD.dll"
+          and snap["64"].get(ips, {}).get("(Default)", ("", ""))[1] == inst64 + "\\ZRNOPOSCD.dll",
           "each view's class names its own build's ZRNOPOSCD.dll")
     tl = "software\\classes\\typelib\\%s\\1.0\\409" % LIBID.lower()
     check(snap["64"].get(tl + "\\win32") and snap["64"].get(tl + "\\win64"), "the type library is registered for both")
-    fire(pfx, "x86", "side by side")
-    fire(pfx, "x64", "side by side")
-    check(msiexec(pfx, "/x", winpath(pkgs86["new"]), log="sbs86x.log") == 0, "x86 package is removed")
-    snap = pfx.snapshot(COM_KEYS)
+    new730 = r.snap("devices64", views=("64",))["64"].get(cd730, {})
+    expected730 = {"(Default)": ("REG_SZ", "ZRNOPOSCD.SO"), "ADKConfig": ("REG_SZ", "ZRN 3.38.1_CCO"),
+                   "ServiceVersion": ("REG_SZ", "3.38.1_CCO"),
+                   "ServiceDesc": ("REG_SZ", "ZRN OPOS CashDrawer Service Object (serial, parallel, USB)"),
+                   "DeviceDesc": ("REG_SZ", "Model 730 USBLine(tm) Interface"), "DeviceName": ("REG_SZ", "CD730"),
+                   "DeviceID": ("REG_DWORD", "0x3"), "DeviceState": ("REG_DWORD", "0x0"), "PortSel": ("REG_SZ", "USB"),
+                   "Port": ("REG_DWORD", "0x0"), "StatusSel": ("REG_SZ", "0,1,2,3"), "Status": ("REG_DWORD", "0x0"),
+                   "TimeOut": ("REG_DWORD", "0x3e8")}
+    check(new730 == expected730, "64-bit view: the absent CD730 entry is created with the USB type's values %s"
+          % (sorted(set(new730.items()) ^ set(expected730.items()))[:4],))
+    fired("x86", "side by side", r.rc("fire86"), r.out("fire86"))
+    fired("x64", "side by side", r.rc("fire64"), r.out("fire64"))
+    text = ""
+    if os.path.isdir(pfx.unix("C:\\ZRN")):
+        text = "".join(open(os.path.join(pfx.unix("C:\\ZRN"), f), errors="replace").read()
+                       for f in os.listdir(pfx.unix("C:\\ZRN")) if f.startswith("OPOSTrace"))
+    check("> OpenDrawer" in text, "the 32-bit Service Object traced the fire (TraceEnabled from the package), the trace"
+          " file stays after removal")
+
+    rc = r.rc("remove86")
+    show_msi_errors(pfx, rc, "x86x.log")
+    check(rc == 0, "the x86 package is removed silently (%s)" % rc)
+    snap = r.snap("after86")
     tlv = "software\\classes\\typelib\\%s\\1.0" % LIBID.lower()
     iface = "software\\classes\\interface\\" + IIDS[0].lower()
-    check(not snap["32"].get("software\\classes\\clsid\\" + CLSID.lower()) and snap["64"].get(ips)
-          and snap["64"].get(tl + "\\win64") and not snap["64"].get(tl + "\\win32")
-          and snap["64"].get(tlv, {}).get("(Default)") and snap["64"].get(tlv + "\\flags")
-          and snap["64"].get(iface) and snap["32"].get(iface),
-          "removing x86 leaves the x64 registration whole (type library and both views' interfaces)")
-    fire(pfx, "x64", "after removing x86")
-    check(msiexec(pfx, "/x", winpath(pkgs64["new"]), log="sbs64x.log") == 0, "x64 package is removed")
-    com_keys_absent(pfx.snapshot(COM_KEYS), "both removed")
-
+    # The program identifier is not checked here: Wine shares it between the
+    # views (as Windows does), so the x64 package's stays visible in both.
+    wrong = [what for what, ok in [
+        ("32-bit class left", not snap["32"].get("software\\classes\\clsid\\" + CLSID.lower())),
+        ("64-bit class gone", snap["64"].get(ips)),
+        ("win64 type library gone", snap["64"].get(tl + "\\win64")), ("win32 type library left", not snap["64"].get(tl + "\\win32")),
+        ("type library name gone", snap["64"].get(tlv, {}).get("(Default)")), ("type library flags gone", snap["64"].get(tlv + "\\flags")),
+        ("64-bit interface gone", snap["64"].get(iface)), ("32-bit interface gone", snap["32"].get(iface))] if not ok]
+    print("      after removing x86, the 32-bit view's program identifier key: %s"
+          % snap["32"].get("software\\classes\\zrnoposcd.so"), flush=True)
+    check(not wrong, "removing x86 takes its class and leaves the x64 registration whole"
+          " (type library and both views' interfaces) %s" % wrong)
+    check(not r.snap("rest86", views=("32",))["32"], "32-bit view: the service settings the x86 package wrote are gone")
+    fired("x64", "after removing x86", r.rc("fire64b"), r.out("fire64b"))
+    rc = r.rc("remove64")
+    show_msi_errors(pfx, rc, "x64x.log")
+    check(rc == 0, "the x64 package is removed silently (%s)" % rc)
+    com_keys_absent(r.snap("after64"), "both removed")
+    left = [os.path.join(d, f) for pf in (inst, inst64) for d, _, fs in os.walk(pfx.unix(pf.rsplit("\\", 1)[0]))
+            for f in fs]
+    check(not left, "no installed file is left in either Program Files folder %s" % left[:3])
+    check(not any("QVTUtility.lnk" in fs for _, _, fs in os.walk(os.path.join(pfx.path, "drive_c"))), "the shortcuts are gone")
+    rest = r.snap("rest")
+    check(not rest["32"].get(SERVICE_KEY.lower()) and not rest["64"].get(SERVICE_KEY.lower()),
+          "the service settings are gone from both views")
+    after = dict(before["64"], **{cd730: new730})
+    check(devices(rest["32"]) == devices(before["32"]) and devices(rest["64"]) == after,
+          "device entries (both CD730 included) and logical names stay, unchanged, in both views")
 
 def main():
     ap = argparse.ArgumentParser()
@@ -383,7 +615,7 @@ def main():
     ap.add_argument("--prefix", required=True)
     ap.add_argument("--arch", choices=ARCH, required=True)
     ap.add_argument("--run-clients", action="store_true")
-    ap.add_argument("--side-by-side", action="store_true")
+    ap.add_argument("--side-by-side", action="store_true", help="x86 only: the x86 package, then x64 beside it")
     ap.add_argument("--run-utility", action="store_true")
     ap.add_argument("--time-factor", type=int, default=1)
     ap.add_argument("--packages", help="folder of packages built beforehand")
@@ -391,14 +623,15 @@ def main():
 
     start = time.time()
     work = os.path.dirname(os.path.abspath(args.prefix))
-    arches = [args.arch] + (["x64"] if args.side_by_side else [])
+    # Side by side needs only each package's current build; the upgrade
+    # (the x64 run) also the earlier one.
+    tags = {"x86": ("new",), "x64": ("new",)} if args.side_by_side else {args.arch: ("new", "old")}
     pkgs = {}
-    for arch in arches:
+    for arch in tags:
         if args.packages:
             # Built beforehand (the test VM has no msitools): <dir>/<arch>/{new,old}/*.msi
             pkgs[arch] = {}
-            # Side by side needs only the other package's current build.
-            for tag in ("new", "old") if arch == args.arch else ("new",):
+            for tag in tags[arch]:
                 d = os.path.join(args.packages, arch, tag)
                 found = sorted(f for f in os.listdir(d) if f.endswith(".msi")) if os.path.isdir(d) else []
                 if len(found) != 1:
@@ -410,17 +643,20 @@ def main():
             old = "3.38.1.%d" % max(int(version.split(".")[3]) - 1, 0)
             pkgs[arch] = build_packages(args.root, os.path.join(work, "msi", arch), arch, version, old)
     version_of = lambda path: re.search(r"-(3\.38\.1\.\d+)-x(?:86|64)\.msi$", path).group(1)
-    version, old_version = version_of(pkgs[args.arch]["new"]), version_of(pkgs[args.arch]["old"])
-    check(int(old_version.split(".")[3]) < int(version.split(".")[3]) or version.endswith(".0"),
-          "the earlier package %s has a lower build number than %s" % (old_version, version))
+    if not args.side_by_side:
+        version, old_version = version_of(pkgs[args.arch]["new"]), version_of(pkgs[args.arch]["old"])
+        check(int(old_version.split(".")[3]) < int(version.split(".")[3]) or version.endswith(".0"),
+              "the earlier package %s has a lower build number than %s" % (old_version, version))
 
     shutil.rmtree(args.prefix, ignore_errors=True)
     pfx = Prefix(args.root, args.prefix, args.time_factor)
     try:
         pfx.setup()
-        scenario(args, pfx, args.arch, pkgs[args.arch], version, old_version)
+        print("      prefix ready (%.0f s)" % (time.time() - start), flush=True)
         if args.side_by_side:
-            side_by_side(args, pfx, pkgs["x64"], pkgs[args.arch])
+            x86_and_side_by_side(args, pfx, pkgs["x86"]["new"], pkgs["x64"]["new"])
+        else:
+            scenario(args, pfx, args.arch, pkgs[args.arch], version, old_version)
     finally:
         pfx.stop()
     print("%d checks failed (%.0f s)" % (len(failures), time.time() - start))
