@@ -301,8 +301,10 @@ def run_utility(pfx, arch, shot):
     # the server: a fresh server for the utility, started with the display.
     pfx.stop()
     try:
+        log_path = shot + ".log"
+        log = open(log_path, "w")
         util = subprocess.Popen([pfx.wine_run, "--prefix", pfx.path, "--", install_dir(arch) + "\\QVTUtility.exe"],
-                                env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+                                env=env, stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
         window = ""
         deadline = time.time() + 180 * pfx.factor
         while not window and time.time() < deadline and util.poll() is None:
@@ -311,6 +313,10 @@ def run_utility(pfx, arch, shot):
                                     env=env, capture_output=True, text=True).stdout.strip()
         check(bool(window), "the installed QVTUtility.exe (manifest: requireAdministrator) opens its main window"
               " (after %.0f s; exit status %s)" % (time.time() - deadline + 180 * pfx.factor, util.poll()))
+        if not window:
+            log.flush()
+            with open(log_path, errors="replace") as f:
+                print("      what Wine said:\n" + "".join(f.readlines()[-20:]))
         if window:
             subprocess.run(["/usr/bin/import", "-window", "root", shot], env=env, timeout=60)
             print("      screenshot: " + shot)
@@ -324,6 +330,8 @@ def run_utility(pfx, arch, shot):
     finally:
         if util and util.poll() is None:
             util.kill()
+        if util:
+            log.close()
         pfx.stop()
         xvfb.terminate()
         xvfb.wait(timeout=30)
