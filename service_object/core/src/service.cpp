@@ -258,6 +258,9 @@ void ServiceObject::close_port() {
         default:
             break;
     }
+    // The handle is closed: the block must not offer it to a later write,
+    // where it may by then name another object of the process.
+    if (config_.DeviceID != kDeviceIdUsb) block_.PortHandle = 0;
 }
 
 void ServiceObject::close_enabled_port() {

@@ -132,6 +132,7 @@ TEST_F(SoTest, OpenTableEntriesAreFreedByTheirOwnObject) {
 
 TEST_F(SoTest, ResettingTheEnabledStateClosesTheOpenPort) {
     device("CD347-2", 1);
+    device("CD926", 0);
     device("CD730", 3);
     auto a = ready("CD347-2");
     ASSERT_EQ(drivers.count("OpenCom"), 1);
@@ -161,6 +162,16 @@ TEST_F(SoTest, ResettingTheEnabledStateClosesTheOpenPort) {
     c->SetPropertyNumber(PIDX_DeviceEnabled, 0);
     EXPECT_EQ(drivers.count("CloseCom"), 5);
     c->CloseService();
+
+    // Another object's enable closes this object's port: the block forgets
+    // the handle, so a later fire cannot write to a closed (or reused) one.
+    auto first = ready("CD347-2");
+    auto second = ready("CD926");
+    ASSERT_TRUE(p->module->DeviceEnabled.load());
+    first->OpenDrawer();
+    EXPECT_EQ(drivers.put_com_handle, 0) << "the driver refuses a block without a port";
+    second->CloseService();
+    first->CloseService();
 
     auto u = ready("CD730");
     ASSERT_EQ(drivers.count("OpenUPort"), 1);

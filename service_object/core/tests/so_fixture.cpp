@@ -49,7 +49,8 @@ std::int32_t ZRN_STDCALL CloseCom(DriverParamBlock* b) {
     rec("CloseCom " + block_tag(b));
     return 1;
 }
-std::uint8_t ZRN_STDCALL PutCom(DriverParamBlock*, const char* text) {
+std::uint8_t ZRN_STDCALL PutCom(DriverParamBlock* b, const char* text) {
+    D().put_com_handle = b->PortHandle;
     rec("PutCom " + hex(text));
     return D().put_com;
 }

@@ -22,6 +22,7 @@ namespace zrn::so::testing {
 // instance is current at a time (the functions cannot capture).
 struct FakeDrivers {
     std::vector<std::string> calls;  // "OpenCom unit=1", "PutCom 07 0d 0a", ...
+    std::int64_t put_com_handle = -1;  // the port handle the last PutCom was given
     std::uint8_t open_com = 1, put_com = 1, get_com_stat = 1, open_lpt = 1, put_lpt = 1;
     std::int32_t com_status = 16;
     std::int32_t open_uport = 1, open_ucash = 1, ucash_status = 2;

@@ -505,7 +505,7 @@ public:
         return call(kDispClaimDevice, DISPATCH_METHOD, &arg, 1);
     }
     std::int32_t Close() override { return call(kDispClose, DISPATCH_METHOD, nullptr, 0); }
-    bool GetDeviceEnabled() override { return call(kDispDeviceEnabled, DISPATCH_PROPERTYGET, nullptr, 0) != 0; }
+    bool GetDeviceEnabled() override { return flag(kDispDeviceEnabled); }
     void SetDeviceEnabled(bool enabled) override {
         VARIANT arg;
         VariantInit(&arg);
@@ -517,27 +517,37 @@ public:
                          nullptr, nullptr);
     }
     std::int32_t GetResultCode() override { return call(kDispResultCode, DISPATCH_PROPERTYGET, nullptr, 0); }
-    bool GetCapStatus() override { return call(kDispCapStatus, DISPATCH_PROPERTYGET, nullptr, 0) != 0; }
-    bool GetDrawerOpened() override { return call(kDispDrawerOpened, DISPATCH_PROPERTYGET, nullptr, 0) != 0; }
+    bool GetCapStatus() override { return flag(kDispCapStatus); }
+    bool GetDrawerOpened() override { return flag(kDispDrawerOpened); }
     std::int32_t OpenDrawer() override { return call(kDispOpenDrawer, DISPATCH_METHOD, nullptr, 0); }
 
 private:
-    // One argument at most; the result as a 32-bit number (a failed call
-    // gives the OPOS failure code).
-    std::int32_t call(DISPID id, WORD flags, VARIANT* arg, UINT count) {
+    // A boolean property; a call that failed answers false, never "enabled"
+    // or "opened".
+    bool flag(DISPID id) {
+        std::int32_t value = 0;
+        return invoke(id, DISPATCH_PROPERTYGET, nullptr, 0, &value) && value != 0;
+    }
+    bool invoke(DISPID id, WORD flags, VARIANT* arg, UINT count, std::int32_t* value) {
         DISPPARAMS params{arg, nullptr, count, 0};
         VARIANT result;
         VariantInit(&result);
         const HRESULT hr = control_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &result, nullptr, nullptr);
-        if (FAILED(hr)) return 111;
-        std::int32_t value = 0;
+        if (FAILED(hr)) return false;
+        *value = 0;
         if (result.vt == VT_BOOL) {
-            value = result.boolVal != VARIANT_FALSE ? 1 : 0;
+            *value = result.boolVal != VARIANT_FALSE ? 1 : 0;
         } else if (SUCCEEDED(VariantChangeType(&result, &result, 0, VT_I4))) {
-            value = result.lVal;
+            *value = result.lVal;
         }
         VariantClear(&result);
-        return value;
+        return true;
+    }
+    // One argument at most; the result as a 32-bit number (a failed call
+    // gives the OPOS failure code).
+    std::int32_t call(DISPID id, WORD flags, VARIANT* arg, UINT count) {
+        std::int32_t value = 0;
+        return invoke(id, flags, arg, count, &value) ? value : 111;
     }
 
     IDispatch* control_;
