@@ -69,6 +69,21 @@ TEST(DecimalValue, ParsesLikeTheRegistryReaders) {
     EXPECT_EQ(decimal_value("-2147483648"), -2147483647 - 1);
 }
 
+TEST(ParseInt32, TakesOnlyAWholeNumberInRange) {
+    std::int32_t v = 5;
+    EXPECT_TRUE(parse_int32("0", &v) && v == 0);
+    EXPECT_TRUE(parse_int32("-12", &v) && v == -12);
+    EXPECT_TRUE(parse_int32("+300", &v) && v == 300);
+    EXPECT_TRUE(parse_int32("2147483647", &v) && v == 2147483647);
+    EXPECT_TRUE(parse_int32("-2147483648", &v) && v == -2147483647 - 1);
+    v = 5;
+    for (const char* bad : {"", "-", "+", " 7", "7 ", "12x", "0x10", "2147483648", "-2147483649",
+                            "99999999999999999999", "1.0"}) {
+        EXPECT_FALSE(parse_int32(bad, &v)) << bad;
+        EXPECT_EQ(v, 5) << bad;
+    }
+}
+
 TEST(UnitIndex, ServiceObjectRuleReadsTheDash) {
     EXPECT_EQ(so_unit_index("CD926"), 0);
     EXPECT_EQ(so_unit_index("CD347-2"), 1);

@@ -36,6 +36,24 @@ std::int32_t decimal_value(std::string_view text) {
     return static_cast<std::int32_t>(negative ? -value : value);
 }
 
+bool parse_int32(std::string_view text, std::int32_t* out) {
+    std::size_t i = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) i = 1;
+    if (i >= text.size()) return false;
+    std::int64_t value = 0;
+    for (; i < text.size(); ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        value = value * 10 + (text[i] - '0');
+        if (value > std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1) return false;
+    }
+    if (negative) value = -value;
+    if (value > std::numeric_limits<std::int32_t>::max() || value < std::numeric_limits<std::int32_t>::min())
+        return false;
+    *out = static_cast<std::int32_t>(value);
+    return true;
+}
+
 std::int32_t so_unit_index(std::string_view device_name) {
     if (device_name.size() > 5 && device_name[5] == '-') {
         // One or two digits; a longer number names no unit rather than another one.

@@ -32,6 +32,10 @@ std::string_view field_text(const char (&field)[N]) {
 // 0 without digits. Saturates at the 32-bit range.
 std::int32_t decimal_value(std::string_view text);
 
+// A whole command-line or file number: an optional sign and digits, nothing
+// else, within the 32-bit range. False (out unchanged) otherwise.
+bool parse_int32(std::string_view text, std::int32_t* out);
+
 // Unit index as the Service Object derives it from a DeviceName: when the
 // character at position 5 is '-', the one- or two-digit number after it
 // minus 1 (-1 when more follows), else 0.

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "zrn/device_types.h"
+#include "zrn/json.h"
 #include "zrn/opos.h"
 #include "zrn/device_config.h"
 #include "zrn/text.h"
@@ -165,29 +166,7 @@ const char* result_name(std::int32_t rc) {
     }
 }
 
-std::string json_escape(std::string_view text) {
-    std::string out;
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20 || c >= 0x7F) {
-                    // ANSI bytes outside ASCII are not valid UTF-8 on their own.
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out += buf;
-                } else {
-                    out.push_back(ch);
-                }
-        }
-    }
-    return out;
-}
+std::string json_escape(std::string_view text) { return json::escape(text); }
 
 void StepReport::add(const std::string& name, std::int64_t value) {
     fields.emplace_back(name, std::to_string(value));
