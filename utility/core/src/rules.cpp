@@ -53,6 +53,14 @@ bool logical_name_taken(DeviceStore& store, std::string_view device_key, std::st
            store.value_name_taken_any_case(name);
 }
 
+bool device_key_allowed(std::string_view key) {
+    const DeviceType* type = device_type_of(key);
+    if (type == nullptr) return false;
+    if (type->DeviceID == kDeviceIdUsb) return key == kUsbDeviceKey;
+    if (key.size() == kTypeKeyLength) return true;
+    return key.size() == kTypeKeyLength + 2 && key[kTypeKeyLength] == '-' && key.back() >= '2' && key.back() <= '9';
+}
+
 std::vector<std::string_view> changeable_settings(std::int32_t device_id) {
     std::vector<std::string_view> names;
     for (const config::Setting& s : config::settings_of(device_id)) {

@@ -36,6 +36,10 @@ std::vector<PortConflict> find_port_conflicts(DeviceStore& store, std::string_vi
 // case, so writing it would overwrite another device's name.
 bool logical_name_taken(DeviceStore& store, std::string_view device_key, std::string_view name);
 
+// Whether the store could have made a device key of this name: a type key,
+// alone or with "-" and an index of 2 to 9; the USB device only as "CD730".
+bool device_key_allowed(std::string_view key);
+
 // The settings the settings pages let a technician change for the type, in
 // their order: what the type's controls enable.
 std::vector<std::string_view> changeable_settings(std::int32_t device_id);
