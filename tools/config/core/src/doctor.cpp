@@ -103,11 +103,6 @@ std::string assignment(const std::string& name, const std::string& value) {
     return "\"" + name + "=" + value + "\"";
 }
 
-std::string folder_of(const std::string& path) {
-    const std::size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
 std::string entry_path(const std::string& key) { return std::string(kDeviceClassKey) + "\\" + key; }
 
 std::uint16_t machine_of_view(const std::string& view) { return view == "32" ? kPeMachineI386 : kPeMachineAmd64; }

@@ -316,7 +316,7 @@ TEST_F(Doctor, IncompleteOrOutOfRangeEntriesAreReportedWithTheCommandThatMendsTh
     auto e = of(f, "64", check::kEntry, Severity::fail);
     ASSERT_EQ(e.size(), 1u) << table(f);
     EXPECT_EQ(e[0].text, "CD926 is incomplete: it lacks BaudRate, FirstOC");
-    EXPECT_EQ(e[0].advice, "set it with zrncd config change CD926 BaudRate=5 FirstOC=7");
+    EXPECT_EQ(e[0].advice, "set them with zrncd config change CD926 BaudRate=5 FirstOC=7");
     EXPECT_EQ(of(f, "64", check::kEntry, Severity::ok).size(), 4u) << "the other entries are fine";
     EXPECT_TRUE(has(of(f, "64", check::kPorts, Severity::ok)[0].text, "CD347 and CD347-2")) << table(f);
 
