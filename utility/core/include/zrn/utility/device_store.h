@@ -97,6 +97,9 @@ public:
     // kSoftwareKeyNotOpened, kKeyNotCreated or kSingleUsbDevice.
     std::int32_t create_device_key(std::string_view type_key, std::int32_t* index, platform::RegKey* key,
                                    std::string* key_name = nullptr);
+    // The index and key name create_device_key would make now, without
+    // making it: kCreated, kIndexLimit or kSingleUsbDevice.
+    std::int32_t next_device_key(std::string_view type_key, std::int32_t* index, std::string* key_name);
     // Every value of a device entry, in the format's order, into an open key.
     // kWritten, or kTextNotWritten when any write failed.
     std::int32_t write_entry(platform::RegKey key, const config::DeviceEntry& entry);
