@@ -126,7 +126,7 @@ TEST_F(DoctorWine, AHealthyPrefixPassesAndEachFaultIsReported) {
     r = doctor();
     EXPECT_EQ(r.code, 1) << r.out;
     EXPECT_TRUE(reports(r, "64", "entry", "CD926 is incomplete: it lacks BaudRate")) << r.out;
-    EXPECT_TRUE(has(r.out, "zrncd config change CD926 BaudRate=5")) << r.out;
+    EXPECT_TRUE(has(r.out, "zrncd config --view 64 change CD926 BaudRate=5")) << r.out;
     healthy(r64_);
 
     // Dangling logical name.

@@ -12,6 +12,7 @@
 #include "zrn/device_types.h"
 #include "zrn/json.h"
 #include "zrn/text.h"
+#include "zrn/utility/rules.h"
 
 namespace zrn::cfg {
 
@@ -181,6 +182,26 @@ private:
         return true;
     }
 
+    // zrncd config working on this view.
+    std::string config_cmd() const { return in_.two_views ? "zrncd config --view " + v_.name : "zrncd config"; }
+    std::string reg_view() const { return in_.two_views ? " /reg:" + v_.name : ""; }
+    static std::string quoted(const std::string& s) { return "\"" + s + "\""; }
+
+    // A reg.exe command writing one value of a device entry ("" the default value).
+    std::string reg_add(const std::string& key, const std::string& name, const std::string& data, bool number) const {
+        return "reg add \"HKLM\\" + entry_path(key) + "\"" + (name.empty() ? " /ve" : " /v " + quoted(name)) +
+               (number ? " /t REG_DWORD /d " + data : " /t REG_SZ /d " + quoted(data)) + reg_view() + " /f";
+    }
+
+    // An entry beyond mending value by value.
+    std::string readd_advice(const std::string& key, const DeviceType& type) const {
+        if (type.DeviceID == kDeviceIdUsb)
+            return config_cmd() + " remove " + key + ", then reinstall " + package_ +
+                   ", which writes the USB entry CD730 when there is none";
+        return config_cmd() + " remove " + key + ", then add the device again: " + config_cmd() + " add " +
+               std::string(type.key);
+    }
+
     void service_object() {
         std::string clsid;
         if (!read_value(reg_, kServiceProgIdKey, "", &clsid) || clsid.empty()) {
@@ -304,7 +325,7 @@ private:
         keys_ = sub_keys(reg_, std::string(kDeviceClassKey));
         if (keys_.empty()) {
             add(check::kEntry, Severity::warn, "no device entries: applications find no drawer",
-                "add one with QVTUtility or zrncd config add");
+                "add one with QVTUtility or " + config_cmd() + " add");
             return;
         }
         for (const auto& key : keys_) entry(key);
@@ -315,7 +336,7 @@ private:
         if (!type) {
             add(check::kEntry, Severity::fail,
                 key + " is no device entry: its name begins with none of CD926, CD347, CD615, CD730",
-                "zrncd config remove " + key);
+                config_cmd() + " remove " + key);
             return;
         }
         config::StoredEntry st;
@@ -327,26 +348,36 @@ private:
         const config::DeviceEntry defaults = config::default_entry(key, *type);
         const config::DeviceEntry& e = st.entry;
 
-        // What to write for a value: its default for this type.
-        const auto fix_of = [&](const std::string& name) -> std::string {
-            if (name == "DeviceName") return assignment(name, key);
-            if (name == "DeviceDesc") return assignment(name, std::string(type->default_desc));
-            if (name == "DeviceID") return assignment(name, std::to_string(type->DeviceID));
-            if (const config::Setting* s = config::find_setting(type->DeviceID, name)) {
-                if (s->number) return assignment(name, std::to_string(defaults.*s->number));
-                return assignment(name, defaults.*s->text);
-            }
-            return {};
-        };
+        // What mends missing or wrong values: the settings zrncd config
+        // changes, the rest written with reg.exe; each gets its default.
+        const std::vector<std::string_view> changeable = utility::changeable_settings(type->DeviceID);
         const auto change_advice = [&](const std::vector<std::string>& names) {
             std::string args;
+            std::vector<std::string> raw;
             for (const auto& n : names) {
-                const std::string a = fix_of(n);
-                if (!a.empty()) args += " " + a;
+                const config::Setting* s = config::find_setting(type->DeviceID, n);
+                if (s && std::find(changeable.begin(), changeable.end(), n) != changeable.end()) {
+                    args += " " + assignment(n, s->number ? std::to_string(defaults.*s->number) : defaults.*s->text);
+                } else if (s && s->number) {
+                    raw.push_back(reg_add(key, n, std::to_string(defaults.*s->number), true));
+                } else if (s) {
+                    raw.push_back(reg_add(key, n, defaults.*s->text, false));
+                } else if (n == "DeviceName") {
+                    raw.push_back(reg_add(key, n, key, false));
+                } else if (n == "DeviceDesc") {
+                    raw.push_back(reg_add(key, n, std::string(type->default_desc), false));
+                } else if (n == "DeviceID") {
+                    raw.push_back(reg_add(key, n, std::to_string(type->DeviceID), true));
+                } else if (n.empty()) {
+                    raw.push_back(reg_add(key, n, std::string(config::kServiceProgId), false));
+                }
             }
-            return args.empty() ? "zrncd config remove " + key + ", then add the device again"
-                                : std::string(names.size() == 1 ? "set it" : "set them") +
-                                      " with zrncd config change " + key + args;
+            std::vector<std::string> steps;
+            if (!args.empty())
+                steps.push_back(std::string(names.size() == 1 ? "set it" : "set them") + " with " + config_cmd() +
+                                " change " + key + args);
+            for (const auto& r : raw) steps.push_back((steps.empty() ? "write it with " : "") + r);
+            return steps.empty() ? readd_advice(key, *type) : join(steps, "; ");
         };
 
         bool default_missing = false;
@@ -361,8 +392,7 @@ private:
             add(check::kEntry, Severity::fail,
                 key + ": its default value is " + (default_missing ? "missing" : "\"" + st.prog_id + "\"") +
                     ", so a Control Object does not create ZRNOPOSCD.SO for it",
-                "set the default value of HKLM\\" + std::string(kDeviceClassKey) + "\\" + key +
-                    " to \"ZRNOPOSCD.SO\"");
+                change_advice({""}));
         const bool id_present = std::find(missing.begin(), missing.end(), "DeviceID") == missing.end();
         if (id_present && e.DeviceID != type->DeviceID) {
             // The stored DeviceID decided which values were read: what is
@@ -370,7 +400,7 @@ private:
             add(check::kEntry, Severity::fail,
                 key + ": DeviceID " + std::to_string(e.DeviceID) + " does not match its name (" +
                     std::string(type->key) + " is DeviceID " + std::to_string(type->DeviceID) + ")",
-                "zrncd config remove " + key + ", then add the device again");
+                readd_advice(key, *type));
         } else {
             if (!missing.empty())
                 add(check::kEntry, Severity::fail, key + " is incomplete: it lacks " + join(missing),
@@ -387,10 +417,10 @@ private:
         if (e.DeviceDesc.size() > config::kDeviceDescMax)
             add(check::kEntry, Severity::warn,
                 key + ": DeviceDesc is longer than " + std::to_string(config::kDeviceDescMax) + " characters",
-                "shorten it: zrncd config change " + key + " " + assignment("DeviceDesc", std::string(type->default_desc)));
+                change_advice({"DeviceDesc"}));
         if (type->DeviceID != kDeviceIdUsb && (so_unit_index(key) < 0 || port_unit_index(key) < 0))
             add(check::kEntry, Severity::fail, key + ": the drivers derive no unit number from this name",
-                "zrncd config remove " + key + ", then add the device again");
+                readd_advice(key, *type));
 
         bool failed = false;
         for (std::size_t i = before; i < out_->size(); ++i) failed = failed || (*out_)[i].severity == Severity::fail;
@@ -413,7 +443,7 @@ private:
                 add(check::kEntry, Severity::warn,
                     key + ": " + value_label(name) + " is stored as " + (t == kRegTypeSz ? "REG_SZ" : "REG_DWORD") +
                         " where the format has " + (number ? "REG_DWORD" : "REG_SZ") + "; it reads the same",
-                    "write it again with its type: " + without_prefix(change_advice({name}), "set it with "));
+                    "write it again with its type: " + without_prefix(without_prefix(change_advice({name}), "set it with "), "write it with "));
             else
                 add(check::kEntry, Severity::fail,
                     key + ": " + value_label(name) + " is stored with registry type " + std::to_string(t) +
@@ -465,7 +495,9 @@ private:
             ++dangling;
             add(check::kLogicalName, Severity::fail,
                 "the logical name " + name + " points at " + target + ", which has no entry",
-                "zrncd config names remove " + name);
+                // The value goes; the device it named is gone already.
+                "delete it: reg delete \"HKLM\\" + std::string(kDeviceClassKey) + "\" /v " + quoted(name) +
+                    reg_view() + " /f (or add the device " + target + ")");
         }
         if (dangling == 0)
             add(check::kLogicalName, Severity::ok,
@@ -520,8 +552,9 @@ private:
         }
         for (std::int32_t p = 1; p <= (lpt ? 2 : 4); ++p)
             if (!used.count(p))
-                return "give one of them another port: zrncd config change " + g.first + " Port=" + std::to_string(p);
-        return "remove one of them: zrncd config remove " + g.first;
+                return "give one of them another port: " + config_cmd() + " change " + g.first + " Port=" +
+                       std::to_string(p);
+        return "remove one of them: " + config_cmd() + " remove " + g.first;
     }
 
     void control_object() {

@@ -316,7 +316,7 @@ TEST_F(Doctor, IncompleteOrOutOfRangeEntriesAreReportedWithTheCommandThatMendsTh
     auto e = of(f, "64", check::kEntry, Severity::fail);
     ASSERT_EQ(e.size(), 1u) << table(f);
     EXPECT_EQ(e[0].text, "CD926 is incomplete: it lacks BaudRate, FirstOC");
-    EXPECT_EQ(e[0].advice, "set them with zrncd config change CD926 BaudRate=5 FirstOC=7");
+    EXPECT_EQ(e[0].advice, "set them with zrncd config --view 64 change CD926 BaudRate=5 FirstOC=7");
     EXPECT_EQ(of(f, "64", check::kEntry, Severity::ok).size(), 4u) << "the other entries are fine";
     EXPECT_TRUE(has(of(f, "64", check::kPorts, Severity::ok)[0].text, "CD347 and CD347-2")) << table(f);
 
@@ -340,15 +340,15 @@ TEST_F(Doctor, IncompleteOrOutOfRangeEntriesAreReportedWithTheCommandThatMendsTh
     ASSERT_EQ(e.size(), 6u) << t;
     ASSERT_EQ(of(f, "64", check::kEntry, Severity::warn).size(), 1u) << t;
     EXPECT_TRUE(has(t, "CD615: Status is stored with registry type 3 and reads as \"?\"")) << t;
-    EXPECT_TRUE(has(t, "set it with zrncd config change CD615 Status=0")) << t;
+    EXPECT_TRUE(has(t, "/v \"Status\" /t REG_DWORD /d 0 /reg:64 /f")) << t;
     EXPECT_TRUE(has(t, "CD926: Port 7 is not one of 1,2,3,4")) << t;
-    EXPECT_TRUE(has(t, "set it with zrncd config change CD926 Port=1")) << t;
+    EXPECT_TRUE(has(t, "set it with zrncd config --view 64 change CD926 Port=1")) << t;
     EXPECT_TRUE(has(t, "CD347: FirstOC \"abc\" is no opening code")) << t;
     EXPECT_FALSE(has(t, "SecondOC")) << t;
     EXPECT_TRUE(has(t, "warn   CD615: DrawerNo is stored as REG_SZ where the format has REG_DWORD; it reads the same"))
         << t;
     EXPECT_TRUE(has(t, "CD347-2: DeviceName \"CD347\" differs from the key name")) << t;
-    EXPECT_TRUE(has(t, "zrncd config change CD347-2 DeviceName=CD347-2")) << t;
+    EXPECT_TRUE(has(t, "write it with reg add \"HKLM\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\CashDrawer\\CD347-2\" /v \"DeviceName\" /t REG_SZ /d \"CD347-2\" /reg:64 /f")) << t;
     EXPECT_TRUE(has(t, "CD730: DeviceID 1 does not match its name (CD730 is DeviceID 3)")) << t;
     EXPECT_TRUE(has(t, "CD730: its default value is \"OTHER.SO\"")) << t;
 
@@ -364,7 +364,7 @@ TEST_F(Doctor, IncompleteOrOutOfRangeEntriesAreReportedWithTheCommandThatMendsTh
     ASSERT_EQ(e.size(), 2u) << table(f);
     EXPECT_TRUE(has(table(f), "CD615-123: the drivers derive no unit number from this name")) << table(f);
     EXPECT_TRUE(has(table(f), "Printer is no device entry")) << table(f);
-    EXPECT_TRUE(has(table(f), "zrncd config remove Printer")) << table(f);
+    EXPECT_TRUE(has(table(f), "zrncd config --view 64 remove Printer")) << table(f);
 }
 
 TEST_F(Doctor, DanglingLogicalNamesAndSharedPortsFail) {
@@ -375,7 +375,7 @@ TEST_F(Doctor, DanglingLogicalNamesAndSharedPortsFail) {
     auto n = of(f, "64", check::kLogicalName, Severity::fail);
     ASSERT_EQ(n.size(), 1u) << table(f);
     EXPECT_EQ(n[0].text, "the logical name Ghost points at CD926-3, which has no entry");
-    EXPECT_EQ(n[0].advice, "zrncd config names remove Ghost");
+    EXPECT_EQ(n[0].advice, "delete it: reg delete \"HKLM\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\CashDrawer\" /v \"Ghost\" /reg:64 /f (or add the device CD926-3)");
     EXPECT_TRUE(of(f, "64", check::kLogicalName, Severity::ok).empty());
 
     // A serial-II drawer on the smart-serial line: not units of one line.
@@ -386,9 +386,9 @@ TEST_F(Doctor, DanglingLogicalNamesAndSharedPortsFail) {
     auto p = of(f, "64", check::kPorts, Severity::fail);
     ASSERT_EQ(p.size(), 2u) << table(f);
     EXPECT_EQ(p[0].text, "CD347, CD347-2 and CD926-2 share COM2");
-    EXPECT_EQ(p[0].advice, "give one of them another port: zrncd config change CD926-2 Port=3");
+    EXPECT_EQ(p[0].advice, "give one of them another port: zrncd config --view 64 change CD926-2 Port=3");
     EXPECT_EQ(p[1].text, "CD615 and CD615-2 share LPT1");
-    EXPECT_EQ(p[1].advice, "give one of them another port: zrncd config change CD615-2 Port=2");
+    EXPECT_EQ(p[1].advice, "give one of them another port: zrncd config --view 64 change CD615-2 Port=2");
     EXPECT_TRUE(of(f, "64", check::kPorts, Severity::ok).empty());
 
     // Two smart-serial entries the drivers take for the same unit.
@@ -418,6 +418,29 @@ TEST_F(Doctor, ViewsOutOfStepAreListedWithTheSyncCommand) {
     f = run("64", {"64"});
     EXPECT_EQ(doctor_exit_code(f), 0) << table(f);
     for (const auto& x : f) EXPECT_EQ(x.view, "64");
+}
+
+TEST_F(Doctor, OnA32BitWindowsTheAdviceNamesNoViewAndThePlainRegsvr32) {
+    install(r32, files, "32");
+    ASSERT_EQ(r32.delete_key(platform::kHklm, kServiceProgIdKey), platform::kRegOk);
+    delete_value(r32, entry_path("CD926"), "BaudRate");
+    ASSERT_TRUE(config::write_device_value(r32, "CD730", "DeviceID", 2));
+    DoctorInput in;
+    in.views = in.all_views = {{"32", &r32}};
+    in.own_view = "32";
+    in.two_views = false;
+    in.files = &files;
+    const auto f = run_doctor(in);
+    const std::string t = format_table(f);
+    EXPECT_EQ(doctor_exit_code(f), 1);
+    EXPECT_TRUE(has(t, "-> reinstall the x86 package, or register the Service Object: regsvr32 \"" + kDir32)) << t;
+    EXPECT_TRUE(has(t, "-> set it with zrncd config change CD926 BaudRate=5\n")) << t;
+    EXPECT_TRUE(has(t, "-> zrncd config remove CD730, then reinstall the x86 package, which writes the USB entry"))
+        << t;
+    EXPECT_FALSE(has(t, "/reg:")) << t;
+    EXPECT_FALSE(has(t, "--view")) << t;
+    // The drivers of the one view are this program's own: loaded.
+    EXPECT_EQ(files.loaded, (std::vector<std::string>{kDir32 + "\\PortDrawerSO.DLL", kDir32 + "\\USB730SO.DLL"}));
 }
 
 TEST_F(Doctor, AMissingControlObjectOnlyWarns) {
