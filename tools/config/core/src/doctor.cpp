@@ -120,18 +120,35 @@ public:
         config::read_service_settings(reg_, &settings_);
     }
 
-    // Whether anything of ours is in this view.
-    bool installed() {
-        return key_exists(reg_, kServiceProgIdKey) || has_configuration(read_configuration(reg_));
+    // The class id ZRNOPOSCD.SO names. Since Windows 7 both views share the
+    // program identifiers (class keys are not shared), so every view is
+    // asked, this one first.
+    std::string so_clsid() const {
+        std::string clsid;
+        if (read_value(reg_, kServiceProgIdKey, "", &clsid) && !clsid.empty()) return clsid;
+        for (const auto& other : in_.all_views)
+            if (other.registry && other.registry != &reg_ && read_value(*other.registry, kServiceProgIdKey, "", &clsid) &&
+                !clsid.empty())
+                return clsid;
+        return {};
     }
 
-    void run() {
+    // Whether anything of ours is in this view: the Service Object's class
+    // or any cash drawer configuration.
+    bool installed() {
+        const std::string clsid = so_clsid();
+        if (!clsid.empty() && key_exists(reg_, "SOFTWARE\\Classes\\CLSID\\" + clsid)) return true;
+        return has_configuration(read_configuration(reg_));
+    }
+
+    // False when the view was skipped as not installed.
+    bool run() {
         if (!installed()) {
             add(check::kInstalled, Severity::skip,
                 "not installed in this view: no Service Object and no cash drawer configuration",
                 "nothing to do unless " + bits_text(v_.name) + " POS applications use a drawer: then install " +
                     package_);
-            return;
+            return false;
         }
         service_object();
         target_path_and_drivers();
@@ -139,6 +156,7 @@ public:
         logical_names();
         ports();
         control_object();
+        return true;
     }
 
 private:
@@ -203,8 +221,8 @@ private:
     }
 
     void service_object() {
-        std::string clsid;
-        if (!read_value(reg_, kServiceProgIdKey, "", &clsid) || clsid.empty()) {
+        const std::string clsid = so_clsid();
+        if (clsid.empty()) {
             add(check::kServiceObject, Severity::fail, "the Service Object ZRNOPOSCD.SO is not registered",
                 register_advice(so_path_hint()));
             return;
@@ -213,7 +231,7 @@ private:
         std::string path;
         if (!read_value(reg_, class_key + "\\InprocServer32", "", &path) || path.empty()) {
             add(check::kServiceObject, Severity::fail,
-                "ZRNOPOSCD.SO names the class " + clsid + ", which has no InprocServer32 file",
+                "ZRNOPOSCD.SO names the class " + clsid + ", which has no InprocServer32 file in this view",
                 register_advice(so_path_hint()));
             return;
         }
@@ -613,8 +631,7 @@ std::vector<Finding> run_doctor(const DoctorInput& input) {
     for (const auto& v : input.views) {
         if (!v.registry) continue;
         ViewCheck c(input, v, &out);
-        c.run();
-        if (out.empty() || out.back().check != check::kInstalled) installed.push_back(&v);
+        if (c.run()) installed.push_back(&v);
     }
     compare_views(installed, &out);
     return out;

@@ -64,6 +64,18 @@ void delete_value(platform::Registry& reg, const std::string& path, const std::s
     ASSERT_EQ(reg.delete_value(key.get(), name), platform::kRegOk) << name;
 }
 
+void delete_tree(platform::Registry& reg, const std::string& path) {
+    std::vector<std::string> subs;
+    {
+        platform::ScopedKey key(reg);
+        if (reg.open_key(platform::kHklm, path, true, key.out()) != platform::kRegOk) return;
+        std::string name;
+        for (std::uint32_t i = 0; reg.enum_key(key.get(), i, &name) == platform::kRegOk; ++i) subs.push_back(name);
+    }
+    for (const auto& s : subs) delete_tree(reg, path + "\\" + s);
+    ASSERT_EQ(reg.delete_key(platform::kHklm, path), platform::kRegOk) << path;
+}
+
 std::string entry_path(const std::string& key) { return std::string(kDeviceClassKey) + "\\" + key; }
 
 config::DeviceEntry entry_of(const std::string& key, std::int32_t port) {
@@ -158,6 +170,8 @@ TEST_F(Doctor, AHealthyTillWithBothViewsPassesEveryCheck) {
 
 TEST_F(Doctor, AViewWithNothingOfOursIsSkippedAndTheTillIsHealthy) {
     install(r64, files, "64");
+    // What Windows shows the 32-bit view: the shared program identifier only.
+    set_default(r32, kServiceProgIdKey, kClsid);
     const auto f = run();
     EXPECT_EQ(doctor_exit_code(f), 0) << table(f);
     std::size_t of32 = 0;
@@ -172,11 +186,21 @@ TEST_F(Doctor, AViewWithNothingOfOursIsSkippedAndTheTillIsHealthy) {
 
 TEST_F(Doctor, ConfigurationWithoutTheServiceObjectFailsWithRegistrationAdvice) {
     install_both();
-    // The 32-bit view keeps its drawers but lost its Service Object.
-    ASSERT_EQ(r32.delete_key(platform::kHklm, kServiceProgIdKey), platform::kRegOk);
+    // The 32-bit view keeps its drawers but lost its Service Object's class
+    // (the program identifier is shared with the 64-bit view).
+    delete_tree(r32, "SOFTWARE\\Classes\\CLSID\\" + kClsid);
     auto f = run();
     EXPECT_EQ(doctor_exit_code(f), 1);
     auto so = of(f, "32", check::kServiceObject, Severity::fail);
+    ASSERT_EQ(so.size(), 1u) << table(f);
+    EXPECT_TRUE(has(so[0].text, "no InprocServer32 file in this view")) << so[0].text;
+    // Neither view has the program identifier.
+    install(r32, files, "32");
+    ASSERT_EQ(r32.delete_key(platform::kHklm, kServiceProgIdKey), platform::kRegOk);
+    ASSERT_EQ(r64.delete_key(platform::kHklm, kServiceProgIdKey), platform::kRegOk);
+    f = run();
+    EXPECT_EQ(doctor_exit_code(f), 1);
+    so = of(f, "32", check::kServiceObject, Severity::fail);
     ASSERT_EQ(so.size(), 1u) << table(f);
     EXPECT_TRUE(has(so[0].advice, "C:\\Windows\\SysWOW64\\regsvr32.exe \"" + kDir32 + "\\ZRNOPOSCD.dll\""))
         << so[0].advice;
@@ -184,6 +208,7 @@ TEST_F(Doctor, ConfigurationWithoutTheServiceObjectFailsWithRegistrationAdvice) 
     EXPECT_TRUE(of(f, "32", check::kInstalled, Severity::skip).empty()) << "configuration makes it installed";
 
     // The 64-bit view: the registered file is gone; then one of the wrong bitness.
+    install(r64, files, "64");
     files.files.erase(kDir64 + "\\ZRNOPOSCD.dll");
     f = run();
     so = of(f, "64", check::kServiceObject, Severity::fail);
