@@ -440,11 +440,13 @@ private:
             add(check::kEntry, Severity::fail, key + ": the drivers derive no unit number from this name",
                 readd_advice(key, *type));
 
-        bool failed = false;
-        for (std::size_t i = before; i < out_->size(); ++i) failed = failed || (*out_)[i].severity == Severity::fail;
-        if (failed) return;
-        // Sound enough for the drivers: its port counts in the port check.
-        good_.push_back({key, e});
+        // Whatever else is wrong with it, a drawer on a valid port takes that
+        // port from the others.
+        const bool port_read = std::find(missing.begin(), missing.end(), "Port") == missing.end() &&
+                               std::find(st.other_type.begin(), st.other_type.end(), "Port") == st.other_type.end();
+        const config::Setting* port = config::find_setting(type->DeviceID, "Port");
+        if (id_present && e.DeviceID == type->DeviceID && port_read && port && config::code_allowed(port->sel, e.Port))
+            good_.push_back({key, e});
         if (out_->size() == before)
             add(check::kEntry, Severity::ok, key + ": complete (" + std::string(type->default_desc) + port_text(e) + ")");
     }
@@ -556,8 +558,8 @@ private:
                 free_port_advice(port, *list.back()));
         }
         if (conflict) return;
-        std::string text = good_.empty() ? "no complete entries to compare" : "no two drawers share a port";
-        if (!shared_lines.empty()) text += " (" + join(shared_lines, "; ") + ")";
+        std::string text = "no port conflicts";
+        if (!shared_lines.empty()) text += "; " + join(shared_lines, "; ");
         add(check::kPorts, Severity::ok, text);
     }
 
@@ -599,7 +601,7 @@ private:
     bool own_ = false;
     config::ServiceSettings settings_;
     std::vector<std::string> keys_;
-    std::vector<std::pair<std::string, config::DeviceEntry>> good_;
+    std::vector<std::pair<std::string, config::DeviceEntry>> good_;  // entries with a valid port
 };
 
 // Both views installed: a 32-bit and a 64-bit application on this till must
@@ -620,7 +622,7 @@ void compare_views(const std::vector<const DoctorView*>& installed, std::vector<
     // Which view holds the wanted configuration is for the technician to say.
     const std::string advice = "copy the right view over the other: zrncd config --view " + b.name +
                                " sync copies " + b_name + ", zrncd config --view " + a.name + " sync " + a_name;
-    for (const auto& d : diffs) out->push_back(Finding{"", check::kViews, Severity::fail, d, advice});
+    out->push_back(Finding{"", check::kViews, Severity::fail, "the views differ: " + join(diffs, "; "), advice});
 }
 
 }  // namespace
