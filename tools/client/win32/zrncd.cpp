@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "config_main.h"
 #include "opos_client.h"
 #include "zrn/cli/cli.h"
 #include "zrn/opos.h"
@@ -230,6 +231,7 @@ private:
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0] == "config") return cfg::config_main({args.begin() + 1, args.end()});
     cli::Options options;
     const std::string error = cli::parse(args, &options);
     if (!error.empty()) {

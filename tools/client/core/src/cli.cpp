@@ -79,6 +79,7 @@ bool looks_numeric(const std::string& s) {
 std::string usage() {
     return "usage: zrncd [--json] [--keep-going] STEP...\n"
            "       zrncd [--json] list\n"
+           "       zrncd config ...     (zrncd config --help)\n"
            "Drives a cash drawer through its OPOS Service Object, as a Control Object does.\n"
            "Steps run in order; each prints its result code, its name and ResultCodeExtended.\n"
            "  open NAME            OpenService by device key or logical name\n"
