@@ -409,10 +409,12 @@ private:
                 if (target == e.DeviceName) names.push_back(name);
             if (!names.empty()) o_.out += "    logical names: " + join(names) + "\n";
         }
-        for (const auto& [name, target] : conf.names)
+        for (const auto& name : conf.names) {
+            const std::string& target = name.second;
             if (std::none_of(conf.devices.begin(), conf.devices.end(),
                              [&](const Device& d) { return d.entry.DeviceName == target; }))
-                o_.out += "logical name " + name + " stands for " + target + ", which does not exist\n";
+                o_.out += "logical name " + name.first + " stands for " + target + ", which does not exist\n";
+        }
     }
 
     // Replaces the view's configuration by c, or leaves it as it was.
