@@ -38,6 +38,8 @@ struct EntryPoints {
     FnOpenLpt OpenLpt = nullptr;
     FnCloseLpt CloseLpt = nullptr;
     FnPutLpt PutLpt = nullptr;
+    FnStartStatusCapture StartStatusCCapture = nullptr;
+    FnStartStatusCapture StartStatusUCapture = nullptr;
 };
 
 // Loading libraries by path and looking names up (LoadLibrary /
