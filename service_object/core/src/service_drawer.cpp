@@ -43,6 +43,18 @@ std::uint8_t ServiceObject::send_lpt(const char* command) {
     return ok;
 }
 
+std::int32_t ServiceObject::write_command(const std::string& command) {
+    switch (config_.DeviceID) {
+        case kDeviceIdSerialII:
+        case kDeviceIdSmartSerial:
+            return drivers_.PutCom(&block_, command.c_str());
+        case kDeviceIdParallel:
+            return send_lpt(command.c_str());
+        default:
+            return 1;
+    }
+}
+
 std::int32_t ServiceObject::OpenDrawer() {
     const bool every = every_line();
     const bool errors = error_lines();
@@ -65,21 +77,12 @@ std::int32_t ServiceObject::OpenDrawer() {
     if (!config_.SecondOC.empty()) cmd.push_back(static_cast<char>(decimal_value(config_.SecondOC) & 0xFF));
     if (config_.DeviceID == kDeviceIdSerialII) cmd += "\r\n";
 
-    std::int32_t result = 1;
-    switch (config_.DeviceID) {
-        case kDeviceIdSerialII:
-        case kDeviceIdSmartSerial:
-            result = drivers_.PutCom(&block_, cmd.c_str());
-            break;
-        case kDeviceIdParallel:
-            result = send_lpt(cmd.c_str());
-            break;
-        case kDeviceIdUsb:
-            result = drivers_.OpenUCashDrawer(usb_unit_);
-            module_.ports().clock.sleep_ms(200);
-            break;
-        default:
-            break;
+    std::int32_t result;
+    if (config_.DeviceID == kDeviceIdUsb) {
+        result = drivers_.OpenUCashDrawer(usb_unit_);
+        module_.ports().clock.sleep_ms(200);
+    } else {
+        result = write_command(cmd);
     }
     if (result > 0) {
         set_result(OPOS_SUCCESS, 0);
@@ -180,22 +183,13 @@ std::int32_t ServiceObject::DirectIO(std::int32_t command, std::int32_t*, const 
     const std::string cmd = text ? *text : std::string();
     // A longer command would be cut before reaching the hardware.
     if (cmd.size() > kDirectIOTextMax) return set_result(OPOS_E_ILLEGAL, 0);
-    std::int32_t result = 1;
-    switch (config_.DeviceID) {
-        case kDeviceIdSerialII:
-        case kDeviceIdSmartSerial:
-            result = drivers_.PutCom(&block_, cmd.c_str());
-            break;
-        case kDeviceIdParallel:
-            result = send_lpt(cmd.c_str());
-            break;
-        case kDeviceIdUsb:
-            // Before any enable the unit comes from the device's name.
-            result = drivers_.OpenUCashDrawer(usb_unit_ >= 0 ? usb_unit_ : unit());
-            if (result < 0) result = 0;  // the driver's failure codes are failures too
-            break;
-        default:
-            break;
+    std::int32_t result;
+    if (config_.DeviceID == kDeviceIdUsb) {
+        // Before any enable the unit comes from the device's name.
+        result = drivers_.OpenUCashDrawer(usb_unit_ >= 0 ? usb_unit_ : unit());
+        if (result < 0) result = 0;  // the driver's failure codes are failures too
+    } else {
+        result = write_command(cmd);
     }
     if (result == 0) return set_result(OPOS_E_ILLEGAL, 0);
     module_.raise_direct_io(direct_io_event_number_);

@@ -180,6 +180,8 @@ private:
     std::int32_t drawer_status_query();
     std::int32_t drawer_opened();
     std::uint8_t send_lpt(const char* command);
+    // Writes a command to a serial or parallel device; 1 for any other.
+    std::int32_t write_command(const std::string& command);
     std::int32_t unit() const;
     bool drawer_reads_open();
 
