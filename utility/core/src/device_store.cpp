@@ -137,6 +137,16 @@ std::int32_t DeviceStore::write_entry(RegKey key, const config::DeviceEntry& ent
     return config::write_entry_values(reg_, key, entry) ? kWritten : kTextNotWritten;
 }
 
+std::int32_t DeviceStore::put_entry(const config::DeviceEntry& entry) {
+    ScopedKey software(reg_);
+    if (reg_.open_key(kHklm, kSoftwareKey, true, software.out()) != kRegOk) return kKeyNotCreated;
+    ScopedKey key(reg_);
+    if (reg_.create_key(software.get(), std::string(kClassKeyBelowSoftware) + "\\" + entry.DeviceName, "REG_SZ",
+                        key.out(), nullptr) != kRegOk)
+        return kKeyNotCreated;
+    return write_entry(key.get(), entry);
+}
+
 std::int32_t DeviceStore::write_text(RegKey key, std::string_view name, std::string_view text) {
     return config::write_text(reg_, key, name, text) == kRegOk ? kWritten : kTextNotWritten;
 }

@@ -409,10 +409,12 @@ private:
                 if (target == e.DeviceName) names.push_back(name);
             if (!names.empty()) o_.out += "    logical names: " + join(names) + "\n";
         }
-        for (const auto& [name, target] : conf.names)
+        for (const auto& name : conf.names) {
+            const std::string& target = name.second;
             if (std::none_of(conf.devices.begin(), conf.devices.end(),
                              [&](const Device& d) { return d.entry.DeviceName == target; }))
-                o_.out += "logical name " + name + " stands for " + target + ", which does not exist\n";
+                o_.out += "logical name " + name.first + " stands for " + target + ", which does not exist\n";
+        }
     }
 
     // Replaces the view's configuration by c, or leaves it as it was.
@@ -438,15 +440,11 @@ private:
                 failed("the device key " + k + " could not be replaced");
             }
         }
-        {
-            platform::ScopedKey cls(reg);
-            if (reg.open_key(platform::kHklm, kDeviceClassKey, true, cls.out()) == platform::kRegOk)
-                for (const auto& [name, target] : config::read_logical_names(reg))
-                    if (reg.delete_value(cls.get(), name) != platform::kRegOk)
-                        failed("the logical name " + name + " could not be removed");
-        }
+        for (const auto& [name, target] : config::read_logical_names(reg))
+            if (store.remove_logical_name(target, name) != utility::DeviceStore::kNameRemoved)
+                failed("the logical name " + name + " could not be removed");
         for (const Device& d : conf.devices)
-            if (ok && !config::write_device_entry(reg, d.entry))
+            if (ok && store.put_entry(d.entry) != utility::DeviceStore::kWritten)
                 failed("the device " + d.entry.DeviceName + " could not be written");
         for (const auto& [name, target] : conf.names)
             if (ok && store.add_logical_name(target, name) != utility::DeviceStore::kNameAdded)

@@ -254,6 +254,10 @@ TEST_F(ConfigTest, ExportThenImportOnACleanRegistryGivesTheSameConfiguration) {
     ASSERT_EQ(exported.exit_code, kExitDone);
 
     fakes::FakeRegistry clean;
+    {
+        ScopedKey k(clean);
+        ASSERT_EQ(clean.create_key(kHklm, "SOFTWARE", "", k.out(), nullptr), kRegOk);
+    }
     const Outcome o = run_on(clean, {"import", "reference.json"}, exported.out);
     EXPECT_EQ(o.exit_code, kExitDone) << o.err;
     EXPECT_EQ(o.out, "imported into the 64-bit view: 3 devices, 2 logical names\n");

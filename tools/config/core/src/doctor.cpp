@@ -10,6 +10,7 @@
 #include "zrn/cfg/pe_image.h"
 #include "zrn/device_config.h"
 #include "zrn/device_types.h"
+#include "zrn/driver_exports.h"
 #include "zrn/json.h"
 #include "zrn/text.h"
 #include "zrn/utility/rules.h"
@@ -24,14 +25,8 @@ using platform::ScopedKey;
 
 constexpr std::size_t kTextCapacity = 1024;
 
-// The names the Service Object looks up in each driver when it binds it.
-constexpr const char* kPortDriver = "PortDrawerSO.DLL";
-constexpr const char* kUsbDriver = "USB730SO.DLL";
-const std::vector<std::string> kPortExports = {"CVersion", "OpenCom",  "CloseCom", "PutCom",
-                                               "GetComStat", "OpenLpt", "CloseLpt", "PutLpt",
-                                               "StartStatusCCapture"};
-const std::vector<std::string> kUsbExports = {"UVersion",   "OpenUPort", "OpenUCashDrawer", "UCashDrawerStatus",
-                                              "CloseUPort", "StartStatusUCapture"};
+const std::vector<std::string> kPortExports(kPortDriverExports.begin(), kPortDriverExports.end());
+const std::vector<std::string> kUsbExports(kUsbDriverExports.begin(), kUsbDriverExports.end());
 
 std::string lower(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -290,12 +285,12 @@ private:
         const std::string settings_key = "HKLM\\" + std::string(kServiceSettingsKey);
         if (target.empty()) {
             add(check::kTargetPath, Severity::fail, "TargetPath is not set in " + settings_key,
-                "reinstall " + package_ + ", or set TargetPath to the folder that holds " + kPortDriver + " and " +
-                    kUsbDriver);
+                "reinstall " + package_ + ", or set TargetPath to the folder that holds " + kPortDriverFile + " and " +
+                    kUsbDriverFile);
             return;
         }
         // The Service Object forms each driver's path in 255 characters.
-        if (target.size() + 1 + std::string(kPortDriver).size() > config::kTargetPathMax) {
+        if (target.size() + 1 + std::string(kPortDriverFile).size() > config::kTargetPathMax) {
             add(check::kTargetPath, Severity::fail,
                 "TargetPath is too long for the Service Object to form the drivers' paths (" +
                     std::to_string(target.size()) + " characters)",
@@ -303,8 +298,8 @@ private:
             return;
         }
         add(check::kTargetPath, Severity::ok, "TargetPath " + target);
-        driver(kPortDriver, kPortExports);
-        driver(kUsbDriver, kUsbExports);
+        driver(kPortDriverFile, kPortExports);
+        driver(kUsbDriverFile, kUsbExports);
     }
 
     void driver(const std::string& file, const std::vector<std::string>& names) {

@@ -415,7 +415,9 @@ std::vector<std::string> differences(const Configuration& a, std::string_view a_
     }
     for (const Device& d : b.devices)
         if (!find(a, d.entry.DeviceName)) out.push_back(d.entry.DeviceName + " is only in " + bn);
-    for (const auto& [name, target] : a.names) {
+    for (const auto& entry : a.names) {
+        const std::string& name = entry.first;
+        const std::string& target = entry.second;
         const auto it = std::find_if(b.names.begin(), b.names.end(), [&](const auto& p) { return p.first == name; });
         if (it == b.names.end())
             out.push_back("logical name " + name + " is only in " + an);
@@ -423,10 +425,12 @@ std::vector<std::string> differences(const Configuration& a, std::string_view a_
             out.push_back("logical name " + name + " stands for " + target + " in " + an + " but for " + it->second +
                           " in " + bn);
     }
-    for (const auto& [name, target] : b.names)
+    for (const auto& entry : b.names) {
+        const std::string& name = entry.first;
         if (std::find_if(a.names.begin(), a.names.end(), [&](const auto& p) { return p.first == name; }) ==
             a.names.end())
             out.push_back("logical name " + name + " is only in " + bn);
+    }
     return out;
 }
 
