@@ -22,6 +22,7 @@ namespace {
 const std::string kClient = client::windows_path(ZRN_CLIENT_EXE);
 const std::string kDist = client::windows_path(ZRN_DIST);
 const std::string kLonely = "C:\\doctor-port-driver-only";
+const char* const kClsid = "{AC43260D-DC30-4858-B7DC-0B4BE815D34B}";
 
 struct Output {
     int code = -1;
@@ -82,13 +83,17 @@ void healthy(platform::Registry& reg) {
 class DoctorWine : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        // The prefix outlives a run: nothing of ours stays in the 32-bit
+        // view, whatever an earlier run or a person left there.
+        win32::Win32Registry r32{win32::RegistryView::Bits32};
+        delete_tree(r32, "SOFTWARE\\Classes\\ZRNOPOSCD.SO");
+        delete_tree(r32, "SOFTWARE\\Classes\\CLSID\\" + std::string(kClsid));
         // The build's own regsvr32 registers into the 64-bit view.
         e2e::ClientRun reg("C:\\windows\\system32\\regsvr32.exe", "/s \"" + kDist + "\\ZRNOPOSCD.dll\"");
         ASSERT_EQ(reg.finish(), 0) << reg.all();
     }
     void SetUp() override {
         delete_tree(r32_, "SOFTWARE\\OLEforRetail");
-        delete_tree(r32_, "SOFTWARE\\Classes\\ZRNOPOSCD.SO");
         healthy(r64_);
     }
     win32::Win32Registry r32_{win32::RegistryView::Bits32};
@@ -142,7 +147,7 @@ TEST_F(DoctorWine, AHealthyPrefixPassesAndEachFaultIsReported) {
         platform::ScopedKey key(r32_);
         ASSERT_EQ(r32_.create_key(platform::kHklm, "SOFTWARE\\Classes\\ZRNOPOSCD.SO\\CLSID", "", key.out(), nullptr),
                   platform::kRegOk);
-        ASSERT_EQ(platform::set_sz(r32_, key.get(), "", "{AC43260D-DC30-4858-B7DC-0B4BE815D34B}"), platform::kRegOk);
+        ASSERT_EQ(platform::set_sz(r32_, key.get(), "", kClsid), platform::kRegOk);
     }
     ASSERT_TRUE(config::write_device_entry(r32_, entry("CD615", 2)));
     r = doctor();
