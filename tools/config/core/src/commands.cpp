@@ -204,6 +204,13 @@ private:
             fail(what + ", and the registry could not be put back in full: check it with 'zrncd doctor'");
     }
 
+    bool device_exists(const std::string& key) {
+        platform::RegKey k = 0;
+        if (store_.open_device_key(key, &k) != utility::DeviceStore::kOpened) return false;
+        store_.close_key(k);
+        return true;
+    }
+
     // The stored name of an existing device key, found without regard to
     // case as the registry finds it.
     bool existing_key(const std::string& given, std::string* key) {
@@ -370,8 +377,14 @@ private:
 
     void names_remove(const Command& c) {
         std::string key;
-        if (!existing_key(c.target, &key)) return;
+        // Names left standing for a device that is gone can be removed too:
+        // they are what a health report asks to clear away.
         std::vector<std::string> current;
+        if (store_.read_logical_names(c.target, &current) && !current.empty() && !device_exists(c.target))
+            key = c.target;
+        else if (!existing_key(c.target, &key))
+            return;
+        current.clear();
         store_.read_logical_names(key, &current);
         bool ok = true;
         for (const std::string& n : c.names)

@@ -242,6 +242,14 @@ TEST_F(ConfigTest, NamesAreAddedAndRemovedOnlyForTheirOwnDevice) {
     EXPECT_EQ(run({"names", "remove", "CD926", "Till1"}).out, "removed from CD926: Till1\n");
     EXPECT_EQ(value("", "Till1"), "(none)");
     EXPECT_EQ(value("", "Till1A"), "CD926");
+
+    // Names standing for a device that is gone can still be cleared away.
+    ASSERT_TRUE(config::write_logical_name(reg, "Ghost", "CD615-3"));
+    o = run({"names", "remove", "CD615-3", "Ghost"});
+    EXPECT_EQ(o.exit_code, kExitDone) << o.err;
+    EXPECT_EQ(value("", "Ghost"), "(none)");
+    EXPECT_EQ(run({"names", "remove", "CD615-3", "Ghost"}).err,
+              "zrncd: there is no device 'CD615-3' in the 64-bit view (see 'zrncd config list')\n");
 }
 
 TEST_F(ConfigTest, ExportThenImportOnACleanRegistryGivesTheSameConfiguration) {

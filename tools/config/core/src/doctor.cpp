@@ -510,9 +510,8 @@ private:
             ++dangling;
             add(check::kLogicalName, Severity::fail,
                 "the logical name " + name + " points at " + target + ", which has no entry",
-                // The value goes; the device it named is gone already.
-                "delete it: reg delete \"HKLM\\" + std::string(kDeviceClassKey) + "\" /v " + quoted(name) +
-                    reg_view() + " /f (or add the device " + target + ")");
+                "remove it: " + config_cmd() + " names remove " + target + " " + quoted(name) +
+                    " (or add the device " + target + ")");
         }
         if (dangling == 0)
             add(check::kLogicalName, Severity::ok,

@@ -400,7 +400,7 @@ TEST_F(Doctor, DanglingLogicalNamesAndSharedPortsFail) {
     auto n = of(f, "64", check::kLogicalName, Severity::fail);
     ASSERT_EQ(n.size(), 1u) << table(f);
     EXPECT_EQ(n[0].text, "the logical name Ghost points at CD926-3, which has no entry");
-    EXPECT_EQ(n[0].advice, "delete it: reg delete \"HKLM\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\CashDrawer\" /v \"Ghost\" /reg:64 /f (or add the device CD926-3)");
+    EXPECT_EQ(n[0].advice, "remove it: zrncd config --view 64 names remove CD926-3 \"Ghost\" (or add the device CD926-3)");
     EXPECT_TRUE(of(f, "64", check::kLogicalName, Severity::ok).empty());
 
     // A serial-II drawer on the smart-serial line: not units of one line.
