@@ -480,6 +480,17 @@ private:
                 for (const auto& [name, value] : conf.service.numbers)
                     if (ok && config::write_number(reg, svc.get(), name, value) != platform::kRegOk)
                         failed(name + " could not be written");
+                // The settings replace the till's as a set: one the source
+                // lacks goes, so the driver's own default applies as there.
+                for (const std::string_view name : kServiceNumbers) {
+                    const bool kept = std::any_of(conf.service.numbers.begin(), conf.service.numbers.end(),
+                                                  [&](const auto& n) { return n.first == name; });
+                    std::string text;
+                    if (ok && conf.service.given && !kept &&
+                        config::read_text(reg, svc.get(), name, &text) == platform::kRegOk &&
+                        reg.delete_value(svc.get(), name) != platform::kRegOk)
+                        failed(std::string(name) + " could not be removed");
+                }
             }
         }
         if (!ok) return undo(snap, reg, what);

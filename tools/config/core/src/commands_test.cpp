@@ -293,6 +293,21 @@ TEST_F(ConfigTest, ImportReplacesTheConfigurationButKeepsTheTillsDriverFolder) {
     EXPECT_EQ(s.TraceEnabled, 1);
 }
 
+TEST_F(ConfigTest, ADocumentWithoutServiceSettingsLeavesTheTillsAlone) {
+    ASSERT_TRUE(config::write_service_settings(reg, {"D:\\POS", 2}));
+    const Outcome o = run({"import", "-"}, R"({"schema":"zrn-opos-cashdrawer-configuration","version":1,
+        "devices":[{"key":"CD615"}]})");
+    EXPECT_EQ(o.exit_code, kExitDone) << o.err;
+    config::ServiceSettings s;
+    ASSERT_TRUE(config::read_service_settings(reg, &s));
+    EXPECT_EQ(s.TraceEnabled, 2);
+    // With service settings, the set is replaced: what the document lacks goes.
+    ASSERT_EQ(run({"import", "-"}, R"({"schema":"zrn-opos-cashdrawer-configuration","version":1,
+        "service":{"ODVEnabled":0},"devices":[]})").exit_code, kExitDone);
+    EXPECT_FALSE(config::read_service_settings(reg, &s)) << "TraceEnabled is gone";
+    EXPECT_EQ(s.TargetPath, "D:\\POS");
+}
+
 TEST_F(ConfigTest, ABadFileIsRefusedWholeWithEveryFaultNamed) {
     ASSERT_EQ(run({"add", "CD347", "--name", "Old"}).exit_code, kExitDone);
     const std::string before = everything(reg);
@@ -363,6 +378,11 @@ TEST_F(ConfigTest, SyncCopiesOneViewToTheOtherKeepingEachDriverFolder) {
     ASSERT_EQ(run({"add", "CD347", "Port=2", "--force"}).exit_code, kExitDone);  // units 1 and 2 of one line
     ASSERT_TRUE(config::write_service_settings(reg, {"C:\\Program Files\\ZRN", 1}));
     ASSERT_TRUE(config::write_service_settings(other, {"C:\\Program Files (x86)\\ZRN", 0}));
+    {
+        ScopedKey k(other);
+        ASSERT_EQ(other.open_key(kHklm, kServiceSettingsKey, true, k.out()), kRegOk);
+        ASSERT_EQ(platform::set_dword(other, k.get(), "ODVEnabled", 1), kRegOk);
+    }
     ASSERT_TRUE(config::write_device_entry(other, config::default_entry("CD926", *device_type_of("CD926"))));
 
     const Outcome o = run({"sync"});

@@ -347,7 +347,10 @@ bool from_json(const json::Value& doc, Configuration* out, std::vector<std::stri
         return false;
     }
     check.only(doc, "document", {"schema", "version", "service", "devices", "logicalNames"}, "the document");
-    if (const json::Value* s = doc.find("service")) read_service(*s, check, &c.service);
+    if (const json::Value* s = doc.find("service"))
+        read_service(*s, check, &c.service);
+    else
+        c.service.given = false;
     const json::Value* devices = doc.find("devices");
     if (!devices || !devices->is_array()) {
         check.error("devices", "must be a list of device entries");

@@ -28,6 +28,9 @@ inline constexpr std::string_view kServiceNumbers[] = {"TraceEnabled", "ODVEnabl
 struct ServiceValues {
     std::optional<std::string> TargetPath;
     std::vector<std::pair<std::string, std::int32_t>> numbers;  // those present, in kServiceNumbers order
+    // False for a document without "service": the till's settings then stay
+    // as they are, instead of being replaced by none.
+    bool given = true;
     bool operator==(const ServiceValues&) const = default;
 };
 
