@@ -23,8 +23,12 @@ inline constexpr LineName kLineNames[] = {
 // "COM1", "LPT2", "USB".
 std::string target_name(const Target& t);
 
-inline bool attached(const sim::SimUnit& u) { return u.sense >= 0; }
-inline std::int32_t sense_of(const sim::SimUnit& u) { return attached(u) ? u.sense & kModemLines : 0; }
+inline bool attached(const sim::SimUnit& u) {
+    return u.sense >= 0;
+}
+inline std::int32_t sense_of(const sim::SimUnit& u) {
+    return attached(u) ? u.sense & kModemLines : 0;
+}
 
 // The state of one port (a COM port with its units) or of the USB drawer.
 std::string port_lines(const sim::SimState& s, const Target& t, bool json);
