@@ -99,8 +99,6 @@ private:
     std::vector<std::string> lines_;
 };
 
-inline bool has(const std::string& line, const std::string& part) { return line.find(part) != std::string::npos; }
-
 // The JSON line of a step, or "".
 inline std::string step_line(const ClientRun& run, const std::string& step) {
     for (const auto& l : run.lines())

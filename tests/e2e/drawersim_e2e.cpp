@@ -42,10 +42,6 @@ Result run(const std::string& args) {
     return r;
 }
 
-bool has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 bool block_exists() {
     HANDLE h = OpenFileMappingA(FILE_MAP_READ, FALSE, zrn::sim::kSimMappingName);
     if (h) CloseHandle(h);

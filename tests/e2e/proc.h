@@ -143,6 +143,9 @@ inline std::string read_all(HANDLE& pipe) {
     return s;
 }
 
+// Whether an output line (or all of it) holds part.
+inline bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 // --- checked steps ---------------------------------------------------------------
 
 // Failed steps so far.
