@@ -168,12 +168,101 @@ DeviceEntry default_entry(std::string_view device_key, const DeviceType& type) {
     return e;
 }
 
+std::vector<Setting> settings_of(std::int32_t device_id) {
+    const bool serial = device_id == kDeviceIdSerialII || device_id == kDeviceIdSmartSerial;
+    const bool smart = device_id == kDeviceIdSmartSerial;
+    const bool parallel = device_id == kDeviceIdParallel;
+    const bool usb = device_id == kDeviceIdUsb;
+    std::vector<Setting> s;
+    if (!serial && !parallel && !usb) return s;
+    const auto number = [&](std::string_view name, std::string_view sel, std::int32_t DeviceEntry::*field) {
+        s.push_back(Setting{name, sel, field, nullptr, 0});
+    };
+    const auto text = [&](std::string_view name, std::string DeviceEntry::*field, std::size_t max) {
+        s.push_back(Setting{name, {}, nullptr, field, max});
+    };
+    number("Port", serial ? "1,2,3,4" : parallel ? "1,2" : "USB", &DeviceEntry::Port);
+    if (serial) {
+        number("BaudRate", "1,2,3,4,5,6", &DeviceEntry::BaudRate);
+        number("DataBitLen", "7,8", &DeviceEntry::DataBitLen);
+        number("StopBits", "1,2", &DeviceEntry::StopBits);
+        number("Parity", "0,1,2", &DeviceEntry::Parity);
+        number("HandShaking", "0,1,2", &DeviceEntry::HandShaking);
+    }
+    number("Status", "0,1,2,3", &DeviceEntry::Status);
+    if (serial || parallel) text("FirstOC", &DeviceEntry::FirstOC, kFirstOCMax);
+    if (smart || parallel) {
+        text("SecondOC", &DeviceEntry::SecondOC, kSecondOCMax);
+        number("DrawerNo", "1,2", &DeviceEntry::DrawerNo);
+    }
+    return s;
+}
+
+const Setting* find_setting(std::int32_t device_id, std::string_view name) {
+    static const std::vector<Setting> by_type[] = {settings_of(0), settings_of(1), settings_of(2), settings_of(3)};
+    if (device_id < 0 || device_id > 3) return nullptr;
+    for (const Setting& s : by_type[device_id])
+        if (s.name == name) return &s;
+    return nullptr;
+}
+
+bool code_allowed(std::string_view sel, std::int32_t code) {
+    if (sel == "USB") return code == 0;
+    while (!sel.empty()) {
+        const std::size_t comma = sel.find(',');
+        std::int32_t allowed = 0;
+        if (parse_int32(sel.substr(0, comma), &allowed) && allowed == code) return true;
+        if (comma == std::string_view::npos) break;
+        sel.remove_prefix(comma + 1);
+    }
+    return false;
+}
+
+bool valid_open_code(std::string_view text) {
+    std::int32_t code = 0;
+    return text.size() <= 3 && parse_int32(text, &code) && text[0] != '-' && text[0] != '+' && code >= 0 &&
+           code <= 255;
+}
+
+bool read_stored_entry(Registry& reg, std::string_view device_key, StoredEntry* out) {
+    ScopedKey key(reg);
+    if (reg.open_key(platform::kHklm, device_key_path(device_key), false, key.out()) != kRegOk) return false;
+    *out = StoredEntry{};
+    DeviceEntry& e = out->entry;
+    e.DeviceID = -1;
+    const auto value = [&](std::string_view name, bool number, std::string* text) {
+        platform::RegData d;
+        const RegStatus st = reg.query_value(key.get(), name, kValueBuffer, &d);
+        if (st == platform::kRegNotFound) {
+            out->missing.emplace_back(name);
+            return false;
+        }
+        if (st != kRegOk) {
+            out->other_type.emplace_back(name);
+            return false;
+        }
+        if (d.type != (number ? kRegTypeDword : kRegTypeSz)) out->other_type.emplace_back(name);
+        *text = value_as_text(d.type, d.bytes);
+        return true;
+    };
+    std::string t;
+    value("", false, &out->prog_id);
+    if (value("DeviceName", false, &t)) e.DeviceName = t;
+    if (value("DeviceDesc", false, &t)) e.DeviceDesc = t;
+    if (value("DeviceID", true, &t)) e.DeviceID = decimal_value(t);
+    for (const Setting& s : settings_of(e.DeviceID)) {
+        if (!value(s.name, s.number != nullptr, &t)) continue;
+        if (s.number)
+            e.*s.number = decimal_value(t);
+        else
+            e.*s.text = t;
+    }
+    return true;
+}
+
 bool write_entry_values(Registry& reg, RegKey key, const DeviceEntry& e) {
-    const bool serial = e.DeviceID == kDeviceIdSerialII || e.DeviceID == kDeviceIdSmartSerial;
-    const bool smart = e.DeviceID == kDeviceIdSmartSerial;
-    const bool parallel = e.DeviceID == kDeviceIdParallel;
-    const bool usb = e.DeviceID == kDeviceIdUsb;
-    if (!serial && !parallel && !usb) return false;
+    const std::vector<Setting> settings = settings_of(e.DeviceID);
+    if (settings.empty()) return false;
 
     bool all = true;
     const auto text = [&](std::string_view name, std::string_view value) {
@@ -190,27 +279,14 @@ bool write_entry_values(Registry& reg, RegKey key, const DeviceEntry& e) {
     text("DeviceName", e.DeviceName);
     number("DeviceID", e.DeviceID);
     number("DeviceState", 0);
-    text("PortSel", serial ? "1,2,3,4" : parallel ? "1,2" : "USB");
-    number("Port", e.Port);
-    if (serial) {
-        text("BaudRateSel", "1,2,3,4,5,6");
-        number("BaudRate", e.BaudRate);
-        text("DataBitLenSel", "7,8");
-        number("DataBitLen", e.DataBitLen);
-        text("StopBitsSel", "1,2");
-        number("StopBits", e.StopBits);
-        text("ParitySel", "0,1,2");
-        number("Parity", e.Parity);
-        text("HandShakingSel", "0,1,2");
-        number("HandShaking", e.HandShaking);
-    }
-    text("StatusSel", "0,1,2,3");
-    number("Status", e.Status);
-    if (serial || parallel) text("FirstOC", e.FirstOC);
-    if (smart || parallel) {
-        text("SecondOC", e.SecondOC);
-        text("DrawerNoSel", "1,2");
-        number("DrawerNo", e.DrawerNo);
+    // Each setting after the list of its allowed codes.
+    for (const Setting& s : settings) {
+        if (s.number) {
+            text(std::string(s.name) + "Sel", s.sel);
+            number(s.name, e.*s.number);
+        } else {
+            text(s.name, e.*s.text);
+        }
     }
     number("TimeOut", kTimeOut);
     return all;

@@ -281,5 +281,70 @@ TEST(DeviceConfigLogicalNames, TableAndCaseSensitiveTranslation) {
     EXPECT_EQ(translate_device_name({{"A", "CD926"}, {"A", "CD347"}}, "A"), "CD926");
 }
 
+TEST(DeviceConfigSettings, ValueListsAndOpeningCodes) {
+    // The settings each type holds, in the order they are stored.
+    const auto names = [](std::int32_t id) {
+        std::string out;
+        for (const Setting& s : settings_of(id)) out += std::string(s.name) + (s.number ? "#" : "$") + " ";
+        return out;
+    };
+    EXPECT_EQ(names(0), "Port# BaudRate# DataBitLen# StopBits# Parity# HandShaking# Status# FirstOC$ ");
+    EXPECT_EQ(names(1),
+              "Port# BaudRate# DataBitLen# StopBits# Parity# HandShaking# Status# FirstOC$ SecondOC$ DrawerNo# ");
+    EXPECT_EQ(names(2), "Port# Status# FirstOC$ SecondOC$ DrawerNo# ");
+    EXPECT_EQ(names(3), "Port# Status# ");
+    EXPECT_EQ(names(4), "");
+    EXPECT_EQ(names(-1), "");
+    ASSERT_NE(find_setting(2, "Port"), nullptr);
+    EXPECT_EQ(find_setting(2, "Port")->sel, "1,2");
+    EXPECT_EQ(find_setting(2, "BaudRate"), nullptr);
+    EXPECT_EQ(find_setting(0, "port"), nullptr);
+
+    EXPECT_TRUE(code_allowed("1,2,3,4,5,6", 6));
+    EXPECT_FALSE(code_allowed("1,2,3,4,5,6", 7));
+    EXPECT_FALSE(code_allowed("1,2,3,4,5,6", 0));
+    EXPECT_TRUE(code_allowed("7,8", 7));
+    EXPECT_FALSE(code_allowed("7,8", 78));
+    EXPECT_TRUE(code_allowed("USB", 0));
+    EXPECT_FALSE(code_allowed("USB", 1));
+    EXPECT_FALSE(code_allowed("", 0));
+
+    for (const char* ok : {"0", "7", "91", "255", "007"}) EXPECT_TRUE(valid_open_code(ok)) << ok;
+    for (const char* bad : {"", "256", "-1", "+7", "1000", "a", "9 ", " 9", "0x1"})
+        EXPECT_FALSE(valid_open_code(bad)) << bad;
+}
+
+TEST(DeviceConfigRead, StoredEntryTellsWhatIsMissingOrOfAnotherType) {
+    fakes::FakeRegistry reg;
+    DeviceEntry e = default_entry("CD347-2", type("CD347"));
+    e.Port = 3;
+    e.SecondOC = "27";
+    ASSERT_TRUE(write_device_entry(reg, e));
+    StoredEntry s;
+    ASSERT_TRUE(read_stored_entry(reg, "CD347-2", &s));
+    EXPECT_EQ(s.prog_id, "ZRNOPOSCD.SO");
+    EXPECT_EQ(s.entry.DeviceName, "CD347-2");
+    EXPECT_EQ(s.entry.Port, 3);
+    EXPECT_EQ(s.entry.BaudRate, 5);
+    EXPECT_EQ(s.entry.SecondOC, "27");
+    EXPECT_EQ(s.entry.DrawerNo, 1);
+    EXPECT_TRUE(s.missing.empty());
+    EXPECT_TRUE(s.other_type.empty());
+
+    {
+        ScopedKey k(reg);
+        ASSERT_EQ(reg.open_key(kHklm, entry_path("CD347-2"), true, k.out()), kRegOk);
+        ASSERT_EQ(reg.delete_value(k.get(), "DrawerNo"), kRegOk);
+        ASSERT_EQ(platform::set_sz(reg, k.get(), "BaudRate", "4"), kRegOk);
+        ASSERT_EQ(platform::set_dword(reg, k.get(), "FirstOC", 7), kRegOk);
+    }
+    ASSERT_TRUE(read_stored_entry(reg, "CD347-2", &s));
+    EXPECT_EQ(s.missing, std::vector<std::string>{"DrawerNo"});
+    EXPECT_EQ(s.other_type, (std::vector<std::string>{"BaudRate", "FirstOC"}));
+    EXPECT_EQ(s.entry.BaudRate, 4);
+    EXPECT_EQ(s.entry.FirstOC, "7");
+    EXPECT_FALSE(read_stored_entry(reg, "CD926", &s));
+}
+
 }  // namespace
 }  // namespace zrn::config

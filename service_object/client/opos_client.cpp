@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cwctype>
 
+#include "zrn/opos.h"
+
 namespace zrn::client {
 
 namespace {
@@ -245,9 +247,9 @@ bool ServiceClient::invoke(Method m, VARIANT* args, UINT count, VARIANT* result)
 std::int32_t ServiceClient::long_call(Method m, VARIANT* args, UINT count) {
     VARIANT result;
     VariantInit(&result);
-    std::int32_t rc = 104;
+    std::int32_t rc = OPOS_E_NOSERVICE;
     if (invoke(m, args, count, &result)) {
-        if (FAILED(VariantChangeType(&result, &result, 0, VT_I4)) || !arg_i4(result, &rc)) rc = 104;
+        if (FAILED(VariantChangeType(&result, &result, 0, VT_I4)) || !arg_i4(result, &rc)) rc = OPOS_E_NOSERVICE;
     }
     VariantClear(&result);
     for (UINT i = 0; i < count; ++i) VariantClear(&args[i]);

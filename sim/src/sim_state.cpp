@@ -16,7 +16,7 @@ void init_state(SimState* s) {
     s->magic = kSimMagic;
     s->version = kSimVersion;
     for (SimPort& p : s->com) {
-        p.modem = static_cast<std::int32_t>(portdrv::kMsCts);
+        p.modem = static_cast<std::int32_t>(kMsCts);
         p.baud = 9600;
         p.data_bits = 8;
         p.stop_bits = 1;
@@ -29,7 +29,7 @@ void init_state(SimState* s) {
             u.sense = kSimNoDrawer;
             u.closed = 1;
         }
-        units[0].sense = static_cast<std::int32_t>(portdrv::kMsCts);
+        units[0].sense = static_cast<std::int32_t>(kMsCts);
     }
     s->usb.present = 1;
     s->usb.drawer_state = 2;

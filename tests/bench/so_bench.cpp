@@ -8,6 +8,7 @@
 #include "serial_block.h"
 #include "so_env.h"
 #include "zrn/callconv.h"
+#include "zrn/modem_status.h"
 #include "zrn/param_block.h"
 #include "zrn/text.h"
 
@@ -16,7 +17,6 @@ using namespace zrn::e2e;
 
 namespace {
 
-constexpr std::uint32_t kCts = 0x10;
 constexpr int kPollStepMs = 20;  // the poll thread's wait before each unit
 
 double now_ms() {
@@ -118,7 +118,7 @@ void status_latency(int units) {
                 arrivals.at[value] = 0;
             }
             const double start = now_ms();
-            set_modem(2, value == 1 ? 0 : kCts);
+            set_modem(2, value == 1 ? 0 : kMsCts);
             double got = 0;
             while (got == 0 && now_ms() - start < 5000) {
                 Sleep(1);

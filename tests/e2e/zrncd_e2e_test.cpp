@@ -47,7 +47,7 @@ TEST_F(ClientE2E, FiresWatchesAndClosesWithJsonLines) {
     }
     EXPECT_TRUE(has(step_line(run, "status"), "\"DrawerOpened\":1")) << run.all();
     bool event = false;
-    for (const auto& l : run.lines()) event = event || has(l, "{\"event\":\"StatusUpdate\"") && has(l, "\"status\":1");
+    for (const auto& l : run.lines()) event = event || (has(l, "{\"event\":\"StatusUpdate\"") && has(l, "\"status\":1"));
     EXPECT_TRUE(event) << run.all();
     EXPECT_EQ(written(hw()->com[0]), std::string("\x07\r\n"));
 }

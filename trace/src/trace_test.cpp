@@ -207,12 +207,12 @@ TEST(TraceThreads, ConcurrentWritersNeverSplitALine) {
 }
 
 TEST(TraceSwitchLevels, AllOnlyAtOneErrorsAtAnyPositive) {
-    EXPECT_FALSE(TraceSwitch{0}.errors());
-    EXPECT_FALSE(TraceSwitch{-3}.errors());
-    EXPECT_FALSE(TraceSwitch{-3}.all());
-    EXPECT_TRUE(TraceSwitch{1}.all());
-    EXPECT_TRUE(TraceSwitch{2}.errors());
-    EXPECT_FALSE(TraceSwitch{2}.all());
+    EXPECT_FALSE(TraceSwitch{0}.error_lines());
+    EXPECT_FALSE(TraceSwitch{-3}.error_lines());
+    EXPECT_FALSE(TraceSwitch{-3}.every_line());
+    EXPECT_TRUE(TraceSwitch{1}.every_line());
+    EXPECT_TRUE(TraceSwitch{2}.error_lines());
+    EXPECT_FALSE(TraceSwitch{2}.every_line());
 }
 
 }  // namespace

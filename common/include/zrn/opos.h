@@ -6,13 +6,19 @@ namespace zrn {
 
 // OPOS result codes the Service Object reports.
 constexpr std::int32_t OPOS_SUCCESS = 0;
+constexpr std::int32_t OPOS_E_CLOSED = 101;
 constexpr std::int32_t OPOS_E_CLAIMED = 102;
+constexpr std::int32_t OPOS_E_NOTCLAIMED = 103;
 constexpr std::int32_t OPOS_E_NOSERVICE = 104;
 constexpr std::int32_t OPOS_E_DISABLED = 105;
 constexpr std::int32_t OPOS_E_ILLEGAL = 106;
 constexpr std::int32_t OPOS_E_NOHARDWARE = 107;
+constexpr std::int32_t OPOS_E_OFFLINE = 108;
 constexpr std::int32_t OPOS_E_NOEXIST = 109;
+constexpr std::int32_t OPOS_E_EXISTS = 110;
 constexpr std::int32_t OPOS_E_FAILURE = 111;
+constexpr std::int32_t OPOS_E_TIMEOUT = 112;
+constexpr std::int32_t OPOS_E_BUSY = 113;
 constexpr std::int32_t OPOS_E_EXTENDED = 114;
 
 // With OPOS_E_EXTENDED, ResultCodeExtended carries 10001..10003 for the

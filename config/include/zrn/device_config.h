@@ -113,6 +113,37 @@ struct DeviceEntry {
 
 DeviceEntry default_entry(std::string_view device_key, const DeviceType& type);
 
+// One setting of a device entry: a number with the codes its "Sel" value
+// lists, or a text. Exactly one of number and text is set.
+struct Setting {
+    std::string_view name;
+    std::string_view sel;  // numbers: the allowed codes as "Sel" lists them ("USB": 0 only)
+    std::int32_t DeviceEntry::*number = nullptr;
+    std::string DeviceEntry::*text = nullptr;
+    std::size_t max_length = 0;  // texts: the longest text the Service Object takes
+};
+
+// The settings an entry of the type holds, in the format's order; empty for
+// a DeviceID that is no type.
+std::vector<Setting> settings_of(std::int32_t device_id);
+// The setting of that name (exact case) an entry of the type holds, or null.
+const Setting* find_setting(std::int32_t device_id, std::string_view name);
+// Whether a "Sel" list allows the code.
+bool code_allowed(std::string_view sel, std::int32_t code);
+// An opening code as the entry stores it: a decimal text of 0 to 255.
+bool valid_open_code(std::string_view text);
+
+// A device entry as stored, read for showing, exporting and checking it.
+struct StoredEntry {
+    DeviceEntry entry;
+    std::string prog_id;                    // the default value
+    std::vector<std::string> missing;       // values the type calls for that are absent
+    std::vector<std::string> other_type;    // values stored with another registry type than the format's
+};
+// False when the key cannot be opened. The DeviceID decides which settings
+// are read; a DeviceID that is no type reads only the common values.
+bool read_stored_entry(platform::Registry& reg, std::string_view device_key, StoredEntry* out);
+
 // Writes every value of the entry's DeviceID into an open device key, in the
 // format's order (default value first, then the common texts and numbers,
 // each setting after its "Sel" list, "TimeOut" last); each type gets only its

@@ -1,14 +1,12 @@
 // PortDrawerSO.DLL: the driver exports, forwarding to one module-wide driver.
 // The .def file alone exports them, under their undecorated names.
+// The ports the driver works on come from make_port_backend(), which each
+// build of the DLL defines for itself.
 #include <windows.h>
 
 #include <new>
 
-#if defined(ZRN_SIM_PORTS)
-#include "sim_win32.h"
-#else
-#include "win32_serial_ports.h"
-#endif
+#include "port_backend.h"
 #include "zrn/portdrv/port_driver.h"
 #include "zrn/guarded.h"
 #include "zrn/win32/win32_platform.h"
@@ -23,19 +21,12 @@ namespace {
 // Built on first use and never destroyed: its poll thread runs until the
 // process ends.
 zrn::portdrv::PortDriver& driver() {
-#if defined(ZRN_SIM_PORTS)
-    // The simulated build: ports are the shared simulator block's.
-    static zrn::portdrv::SerialPorts* ports =
-        new zrn::sim::SimSerialPorts(zrn::sim::shared_state(), zrn::sim::shared_lock());
-#else
-    static zrn::portdrv::SerialPorts* ports = new zrn::portdrv::Win32SerialPorts;
-#endif
+    static zrn::portdrv::SerialPorts* ports = zrn::portdrv::make_port_backend();
     static zrn::win32::Win32Clock* clock = new zrn::win32::Win32Clock;
     static zrn::win32::Win32Threads* threads = new zrn::win32::Win32Threads;
     static zrn::portdrv::PortDriver* d = new zrn::portdrv::PortDriver(*ports, *clock, *threads);
     return *d;
 }
-
 
 }  // namespace
 

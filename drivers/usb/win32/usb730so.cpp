@@ -1,15 +1,12 @@
 // USB730SO.DLL: the driver exports, forwarding to one module-wide driver.
 // The .def file alone exports them, under their undecorated names.
+// The HID layer the driver works on comes from make_usb_backend(), which each
+// build of the DLL defines for itself.
 #include <windows.h>
 
 #include <mutex>
 
-#if defined(ZRN_SIM_HID)
-#include "sim_hid.h"
-#include "sim_win32.h"
-#else
-#include "win32_hid.h"
-#endif
+#include "usb_backend.h"
 #include "zrn/usbdrv/usb_driver.h"
 #include "zrn/guarded.h"
 #include "zrn/win32/win32_platform.h"
@@ -24,12 +21,7 @@ namespace {
 zrn::usbdrv::UsbDriver& driver() {
     static zrn::usbdrv::UsbDriver* d = [] {
         auto* registry = new zrn::win32::Win32Registry;
-#if defined(ZRN_SIM_HID)
-        // The simulated build: the drawer is the shared simulator block's.
-        zrn::usbdrv::HidPort* hid = new zrn::sim::SimHid(zrn::sim::shared_state(), zrn::sim::shared_lock());
-#else
-        zrn::usbdrv::HidPort* hid = new zrn::usbdrv::Win32Hid;
-#endif
+        zrn::usbdrv::HidPort* hid = zrn::usbdrv::make_usb_backend();
         auto* clock = new zrn::win32::Win32Clock;
         auto* threads = new zrn::win32::Win32Threads;
         auto* files = new zrn::win32::Win32Files;
@@ -39,7 +31,6 @@ zrn::usbdrv::UsbDriver& driver() {
     }();
     return *d;
 }
-
 
 }  // namespace
 

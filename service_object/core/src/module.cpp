@@ -88,10 +88,10 @@ void ServiceModule::raise(const EventEntry& e) {
 }
 
 void ServiceModule::raise_status_update(std::int32_t status) {
-    const bool all = trace_switch().all();
-    if (all) ports_.trace.separator();
-    trace(all, "%s%ld", "< StatusUpdateEvent=", static_cast<long>(status));
-    if (all) ports_.trace.separator();
+    const bool every = trace_switch().every_line();
+    if (every) ports_.trace.separator();
+    trace(every, "%s%ld", "< StatusUpdateEvent=", static_cast<long>(status));
+    if (every) ports_.trace.separator();
     EventEntry e;
     e.method = "SOStatusUpdate";
     e.argc = 1;
@@ -100,10 +100,10 @@ void ServiceModule::raise_status_update(std::int32_t status) {
 }
 
 void ServiceModule::raise_direct_io(std::int32_t event_number) {
-    const bool all = trace_switch().all();
-    if (all) ports_.trace.separator();
-    trace(all, "%s%ld", "< DirectIOEvent=", static_cast<long>(event_number));
-    if (all) ports_.trace.separator();
+    const bool every = trace_switch().every_line();
+    if (every) ports_.trace.separator();
+    trace(every, "%s%ld", "< DirectIOEvent=", static_cast<long>(event_number));
+    if (every) ports_.trace.separator();
     EventEntry e;
     e.method = "SODirectIO";
     e.argc = 3;
@@ -156,10 +156,10 @@ void ServiceModule::start_status_event_thread() {
 
 void ServiceModule::OnStatusCapture(const char* status_name, std::int32_t status) {
     const std::string name = status_name ? status_name : "";
-    const bool all = trace_switch().all();
-    if (all) ports_.trace.separator();
-    trace(all, "%s,%s,%ld", "OnStatusCapture=", name.c_str(), static_cast<long>(status));
-    if (all) ports_.trace.separator();
+    const bool every = trace_switch().every_line();
+    if (every) ports_.trace.separator();
+    trace(every, "%s,%s,%ld", "OnStatusCapture=", name.c_str(), static_cast<long>(status));
+    if (every) ports_.trace.separator();
 
     if (!DeviceEnabled.load()) return;
     ControlObject co = nullptr;

@@ -5,6 +5,7 @@
 #include "so_fixture.h"
 #include "zrn/so/method_call.h"
 #include "zrn/device_types.h"
+#include "zrn/driver_exports.h"
 #include "zrn/opos.h"
 
 namespace zrn::so::testing {
@@ -59,6 +60,58 @@ TEST_F(SoTest, MissingLibrariesOrNamesFailOpenWith104) {
     auto d = create();
     EXPECT_TRUE(p->loader.loads.empty());
     EXPECT_FALSE(d->port_driver_bound());
+}
+
+TEST_F(SoTest, EveryDriverFunctionIsLookedUpByItsExportedNameAndRequired) {
+    settings("C:\\Drivers", 0);
+    auto so = create();
+    ASSERT_TRUE(so->usb_driver_bound());
+    EXPECT_EQ(p->loader.looked_up,
+              (std::vector<std::string>{"CVersion", "OpenCom", "CloseCom", "PutCom", "GetComStat", "OpenLpt",
+                                        "CloseLpt", "PutLpt", "StartStatusCCapture", "UVersion", "OpenUPort",
+                                        "OpenUCashDrawer", "UCashDrawerStatus", "CloseUPort",
+                                        "StartStatusUCapture"}));
+    EXPECT_EQ(std::string(kPortDriverFile), "PortDrawerSO.DLL");
+    EXPECT_EQ(std::string(kUsbDriverFile), "USB730SO.DLL");
+
+    // Each name the shared lists give is needed: without it that library is
+    // refused and released.
+    const auto refused_without = [&](const std::string& file, const char* name) {
+        const std::string path = "C:\\Drivers\\" + file;
+        void* const kept = p->loader.libraries[path][name];
+        p->loader.libraries[path].erase(name);
+        p->loader.released.clear();
+        auto other = create();
+        p->loader.libraries[path][name] = kept;
+        const bool bound = file == kPortDriverFile ? other->port_driver_bound() : other->usb_driver_bound();
+        return !bound && p->loader.released == std::vector<std::string>{path};
+    };
+    for (const char* name : kPortDriverExports) EXPECT_TRUE(refused_without(kPortDriverFile, name)) << name;
+    for (const char* name : kUsbDriverExports) EXPECT_TRUE(refused_without(kUsbDriverFile, name)) << name;
+
+    // Every function reaches its own slot.
+    device("CD926", 0);
+    device("CD615", 2);
+    device("CD730", 3);
+    auto serial = ready("CD926");
+    EXPECT_EQ(serial->OpenDrawer(), OPOS_SUCCESS);
+    EXPECT_EQ(serial->GetPropertyNumber(PIDX_DrawerOpened), 0);
+    serial->SetPropertyNumber(PIDX_DeviceEnabled, 0);
+    serial->ReleaseDevice();
+    serial->CloseService();
+    auto usb = ready("CD730");
+    EXPECT_EQ(usb->OpenDrawer(), OPOS_SUCCESS);
+    EXPECT_EQ(usb->GetPropertyNumber(PIDX_DrawerOpened), 0);
+    usb->SetPropertyNumber(PIDX_DeviceEnabled, 0);
+    usb->CloseService();
+    auto lpt = ready("CD615");
+    EXPECT_EQ(lpt->OpenDrawer(), OPOS_SUCCESS);
+    lpt->SetPropertyNumber(PIDX_DeviceEnabled, 0);
+    EXPECT_EQ(drivers.calls,
+              (std::vector<std::string>{"OpenCom CD926 unit=0", "PutCom 07 0d 0a", "GetComStat", "CloseCom CD926",
+                                        "OpenUPort unit=0", "OpenUCashDrawer unit=0", "UCashDrawerStatus unit=0",
+                                        "CloseUPort unit=0", "OpenLpt unit=0", "PutLpt 5b 5b", "CloseLpt",
+                                        "OpenLpt unit=0", "CloseLpt"}));
 }
 
 TEST_F(SoTest, StateMachineResultCodes) {

@@ -135,6 +135,7 @@ DriverLoader::Library FakeLoader::load(const std::string& path) {
 }
 
 void* FakeLoader::symbol(Library lib, const char* name) {
+    looked_up.push_back(name);
     const auto& syms = libraries[by_handle_.at(lib)];
     auto it = syms.find(name);
     return it == syms.end() ? nullptr : it->second;

@@ -42,6 +42,7 @@ public:
 
     std::map<std::string, std::map<std::string, void*>> libraries;  // by path
     std::vector<std::string> loads, released;
+    std::vector<std::string> looked_up;  // names asked for, in order
 
 private:
     std::vector<std::string> by_handle_;

@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "config_main.h"
 #include "opos_client.h"
 #include "zrn/cli/cli.h"
+#include "zrn/cli/session.h"
 #include "zrn/opos.h"
 #include "zrn/win32/win32_platform.h"
 
@@ -35,9 +37,63 @@ std::string now_text() {
     return buf;
 }
 
+// The Service Object through its dispatch interface, with this client's
+// IDispatch for its events.
+class ComServiceObject final : public cli::ServiceObjectPort {
+public:
+    explicit ComServiceObject(client::EventReceiver& co) : co_(co) {}
+
+    std::string create(const std::string& prog_id) override {
+        const HRESULT hr = so_.create(client::widen(prog_id));
+        if (FAILED(hr)) {
+            char buf[16];
+            std::snprintf(buf, sizeof buf, "0x%08lX", static_cast<unsigned long>(hr));
+            return std::string("the Service Object cannot be created: ") + buf;
+        }
+        if (!so_.look_up_methods()) return "the Service Object has no method " + client::narrow(so_.missing());
+        return {};
+    }
+    bool created() const override { return so_.object() != nullptr; }
+    void release_object() override { so_.reset(); }
+    std::int32_t open_service(const std::string& key) override {
+        return so_.open(L"CashDrawer", client::widen(key), &co_);
+    }
+    std::int32_t claim(std::int32_t timeout) override { return so_.claim(timeout); }
+    std::int32_t release_device() override { return so_.release(); }
+    std::int32_t close_service() override { return so_.close(); }
+    std::int32_t open_drawer() override { return so_.open_drawer(); }
+    std::int32_t wait_for_drawer_close(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) override {
+        return so_.wait_for_drawer_close(a, b, c, d);
+    }
+    std::int32_t check_health(std::int32_t level) override { return so_.check_health(level); }
+    std::int32_t direct_io(std::int32_t command, std::int32_t* data, std::string* text) override {
+        std::wstring wide = client::widen(*text);
+        const std::int32_t rc = so_.direct_io(command, data, &wide);
+        *text = client::narrow(wide);
+        return rc;
+    }
+    std::int32_t get_number(std::int32_t index, bool* ok) override {
+        const std::int32_t v = so_.get_number(index);
+        *ok = SUCCEEDED(so_.last_hresult());
+        return v;
+    }
+    void set_number(std::int32_t index, std::int32_t value) override { so_.set_number(index, value); }
+    std::string get_string(std::int32_t index, bool* ok) override {
+        const std::string v = client::narrow(so_.get_string(index));
+        *ok = SUCCEEDED(so_.last_hresult());
+        return v;
+    }
+    std::int32_t result_code() override { return so_.result_code(); }
+    std::int32_t result_code_extended() override { return so_.result_code_extended(); }
+
+private:
+    client::EventReceiver& co_;
+    client::ServiceClient so_;
+};
+
 class Runner {
 public:
-    explicit Runner(bool json) : json_(json) {
+    explicit Runner(bool json) : json_(json), so_(co_), session_(registry_, so_, clock_) {
         co_.set_handler([this](const client::Event& e) {
             cli::EventReport r;
             r.kind = e.kind == client::Event::StatusUpdate ? "StatusUpdate" : "DirectIO";
@@ -50,7 +106,7 @@ public:
         });
     }
     ~Runner() {
-        let_go();
+        session_.let_go();
         // Event threads of the Service Object may still be delivering to this
         // object's IDispatch; they hold a module lock while they run.
         using CanUnload = HRESULT(__stdcall*)();
@@ -62,174 +118,25 @@ public:
     }
 
     bool run(const cli::Step& step) {
-        cli::StepReport r;
-        r.step = step.verb;
-        r.device = device_;
-        const ULONGLONG start = GetTickCount64();
-        if (step.verb == "open")
-            open(step.text, &r);
-        else if (step.verb == "sleep" || step.verb == "watch")
-            Sleep(static_cast<DWORD>(step.numbers[0] < 0 ? 0 : step.numbers[0]));
-        else if (!so_.object())
-            closed(&r);
-        else
-            call(step, &r);
-        r.ok = r.rc == OPOS_SUCCESS;
-        r.add("ms", static_cast<std::int64_t>(GetTickCount64() - start));
+        const cli::StepReport r = session_.run(step);
         print_line(cli::format_step(r, json_));
         return r.ok;
     }
 
 private:
-    // As a Control Object answers a call before any open.
-    static void closed(cli::StepReport* r) {
-        r->rc = 101;
-        r->add("error", std::string("no device is open"));
-    }
-
-    // Closes an open device, as a Control Object does before it lets go, so
-    // the Service Object stops using this client's IDispatch.
-    void let_go() {
-        if (!device_.empty() && so_.object()) so_.close();
-        so_.reset();
-        device_.clear();
-    }
-
-    void open(const std::string& name, cli::StepReport* r) {
-        let_go();
-        r->device = name;
-        const cli::Resolved found = cli::resolve(registry_, name);
-        if (!found.found) {
-            r->rc = OPOS_E_NOEXIST;
-            r->add("error", "no device entry " + found.key);
-            return;
-        }
-        r->add("DeviceKey", found.key);
-        r->add("ProgID", found.prog_id);
-        const HRESULT hr = so_.create(client::widen(found.prog_id));
-        if (FAILED(hr)) {
-            r->rc = OPOS_E_NOSERVICE;
-            char buf[16];
-            std::snprintf(buf, sizeof buf, "0x%08lX", static_cast<unsigned long>(hr));
-            r->add("error", std::string("the Service Object cannot be created: ") + buf);
-            return;
-        }
-        if (!so_.look_up_methods()) {
-            r->rc = OPOS_E_NOSERVICE;
-            r->add("error", "the Service Object has no method " + client::narrow(so_.missing()));
-            so_.reset();
-            return;
-        }
-        r->rc = so_.open(L"CashDrawer", client::widen(found.key), &co_);
-        r->rce = so_.result_code_extended();
-        if (r->rc != OPOS_SUCCESS) {
-            // A Control Object only lets go of a Service Object whose open failed.
-            so_.reset();
-            return;
-        }
-        const std::int32_t version = so_.get_number(PIDX_ServiceObjectVersion);
-        r->add("ServiceObjectVersion", version);
-        if (version / 1000000 != 1) {
-            r->rc = OPOS_E_NOSERVICE;
-            r->add("error", std::string("unsupported Service Object version"));
-            so_.close();
-            so_.reset();
-            return;
-        }
-        device_ = found.key;
-        r->device = device_;
-    }
-
-    void result(cli::StepReport* r) {
-        r->rc = so_.result_code();
-        r->rce = so_.result_code_extended();
-    }
-    void result(cli::StepReport* r, std::int32_t rc) {
-        result(r);
-        r->rc = rc;
-    }
-
-    void call(const cli::Step& step, cli::StepReport* r) {
-        const auto& n = step.numbers;
-        if (step.verb == "claim") {
-            result(r, so_.claim(n[0]));
-        } else if (step.verb == "enable" || step.verb == "disable") {
-            so_.set_number(PIDX_DeviceEnabled, step.verb == "enable" ? 1 : 0);
-            result(r);
-        } else if (step.verb == "freeze" || step.verb == "unfreeze") {
-            so_.set_number(PIDX_FreezeEvents, step.verb == "freeze" ? 1 : 0);
-            result(r);
-        } else if (step.verb == "fire") {
-            result(r, so_.open_drawer());
-        } else if (step.verb == "status") {
-            const std::int32_t opened = so_.get_number(PIDX_DrawerOpened);
-            result(r);
-            r->add("DrawerOpened", opened);
-        } else if (step.verb == "caps") {
-            caps(r);
-        } else if (step.verb == "wait") {
-            result(r, so_.wait_for_drawer_close(n[0], n[1], n[2], n[3]));
-        } else if (step.verb == "health") {
-            result(r, so_.check_health(n[0]));
-            r->add("CheckHealthText", client::narrow(so_.get_string(PIDX_CheckHealthText)));
-        } else if (step.verb == "directio") {
-            std::int32_t data = n[1];
-            std::wstring text = client::widen(step.text);
-            result(r, so_.direct_io(n[0], &data, &text));
-            r->add("Data", data);
-            r->add("Text", client::narrow(text));
-        } else if (step.verb == "release") {
-            result(r, so_.release());
-        } else if (step.verb == "close") {
-            result(r, so_.close());
-            device_.clear();
-            so_.reset();
-        }
-    }
-
-    void caps(cli::StepReport* r) {
-        const struct {
-            const char* name;
-            std::int32_t index;
-        } numbers[] = {{"CapStatus", PIDX_CapStatus},
-                       {"CapStatusMultiDrawerDetect", PIDX_CapStatusMultiDrawerDetect},
-                       {"CapPowerReporting", PIDX_CapPowerReporting},
-                       {"ServiceObjectVersion", PIDX_ServiceObjectVersion},
-                       {"Claimed", PIDX_Claimed},
-                       {"DeviceEnabled", PIDX_DeviceEnabled},
-                       {"State", PIDX_State}};
-        bool read = true;
-        for (const auto& p : numbers) {
-            const std::int32_t value = so_.get_number(p.index);
-            read = read && SUCCEEDED(so_.last_hresult());
-            r->add(p.name, value);
-        }
-        const struct {
-            const char* name;
-            std::int32_t index;
-        } strings[] = {{"DeviceName", PIDX_DeviceName},
-                       {"DeviceDescription", PIDX_DeviceDescription},
-                       {"ServiceObjectDescription", PIDX_ServiceObjectDescription}};
-        for (const auto& p : strings) {
-            r->add(p.name, client::narrow(so_.get_string(p.index)));
-            read = read && SUCCEEDED(so_.last_hresult());
-        }
-        r->rce = so_.result_code_extended();
-        r->rc = read ? OPOS_SUCCESS : OPOS_E_NOSERVICE;
-        if (!read) r->add("error", std::string("a property could not be read"));
-    }
-
     bool json_;
     win32::Win32Registry registry_;
+    win32::Win32Clock clock_;
     client::EventReceiver co_;
-    client::ServiceClient so_;
-    std::string device_;
+    ComServiceObject so_;
+    cli::Session session_;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0] == "config") return cfg::config_main({args.begin() + 1, args.end()});
     cli::Options options;
     const std::string error = cli::parse(args, &options);
     if (!error.empty()) {

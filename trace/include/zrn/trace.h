@@ -29,8 +29,8 @@ constexpr int kTraceSectionBreak = 2;
 // initialization, termination, error and failure lines.
 struct TraceSwitch {
     int value = 0;
-    bool all() const { return value == 1; }
-    bool errors() const { return value > 0; }
+    bool every_line() const { return value == 1; }
+    bool error_lines() const { return value > 0; }
 };
 
 // The day's file key: two digits of the year and the 0-based day of the year

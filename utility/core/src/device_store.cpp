@@ -79,8 +79,7 @@ std::int32_t DeviceStore::enum_device_keys(std::vector<std::string>* names) {
     return kEnumerated;
 }
 
-std::int32_t DeviceStore::create_device_key(std::string_view type_key, std::int32_t* index, RegKey* key,
-                                            std::string* key_name) {
+std::int32_t DeviceStore::next_device_key(std::string_view type_key, std::int32_t* index, std::string* key_name) {
     // Without a device class key there are no devices yet: the first one.
     std::vector<std::string> names;
     enum_device_keys(&names);
@@ -110,11 +109,20 @@ std::int32_t DeviceStore::create_device_key(std::string_view type_key, std::int3
     if (type_key.starts_with(kUsbDeviceKey)) return kSingleUsbDevice;
     if (limit) return kIndexLimit;
     if (next == 0 && count > 0) next = 2;  // the second device of a type
+    *index = next;
+    *key_name = std::string(type_key);
+    if (next >= 2) *key_name += "-" + std::to_string(next);
+    return kCreated;
+}
+
+std::int32_t DeviceStore::create_device_key(std::string_view type_key, std::int32_t* index, RegKey* key,
+                                            std::string* key_name) {
+    std::int32_t next = 0;
+    std::string name;
+    if (const std::int32_t r = next_device_key(type_key, &next, &name); r != kCreated) return r;
 
     ScopedKey software(reg_);
     if (reg_.open_key(kHklm, kSoftwareKey, true, software.out()) != kRegOk) return kSoftwareKeyNotOpened;
-    std::string name(type_key);
-    if (next >= 2) name += "-" + std::to_string(next);
     RegKey created = 0;
     if (reg_.create_key(software.get(), std::string(kClassKeyBelowSoftware) + "\\" + name, "REG_SZ", &created,
                         nullptr) != kRegOk)
@@ -127,6 +135,16 @@ std::int32_t DeviceStore::create_device_key(std::string_view type_key, std::int3
 
 std::int32_t DeviceStore::write_entry(RegKey key, const config::DeviceEntry& entry) {
     return config::write_entry_values(reg_, key, entry) ? kWritten : kTextNotWritten;
+}
+
+std::int32_t DeviceStore::put_entry(const config::DeviceEntry& entry) {
+    ScopedKey software(reg_);
+    if (reg_.open_key(kHklm, kSoftwareKey, true, software.out()) != kRegOk) return kKeyNotCreated;
+    ScopedKey key(reg_);
+    if (reg_.create_key(software.get(), std::string(kClassKeyBelowSoftware) + "\\" + entry.DeviceName, "REG_SZ",
+                        key.out(), nullptr) != kRegOk)
+        return kKeyNotCreated;
+    return write_entry(key.get(), entry);
 }
 
 std::int32_t DeviceStore::write_text(RegKey key, std::string_view name, std::string_view text) {

@@ -6,6 +6,7 @@
 
 #include "zrn/device_types.h"
 #include "zrn/fakes/fake_registry.h"
+#include "zrn/fakes/faulty_registry.h"
 #include "zrn/utility/class_values.h"
 #include "zrn/utility/fake_prompter.h"
 
@@ -21,34 +22,7 @@ using Strings = std::vector<std::string>;
 
 // The fake registry with writes, deletions and key creation that can be made
 // to fail, as a full disk or a locked-down key would.
-class FaultyRegistry final : public platform::Registry {
-public:
-    bool fail_create = false;
-    bool fail_set = false;
-    bool fail_delete_value = false;
-
-    RegStatus open_key(RegKey p, std::string_view s, bool w, RegKey* out) override { return f.open_key(p, s, w, out); }
-    RegStatus create_key(RegKey p, std::string_view s, std::string_view c, RegKey* out, bool* made) override {
-        return fail_create ? platform::kRegAccessDenied : f.create_key(p, s, c, out, made);
-    }
-    void close_key(RegKey k) override { f.close_key(k); }
-    RegStatus enum_key(RegKey k, std::uint32_t i, std::string* n) override { return f.enum_key(k, i, n); }
-    RegStatus enum_value(RegKey k, std::uint32_t i, std::string* n, RegData* d) override {
-        return f.enum_value(k, i, n, d);
-    }
-    RegStatus query_value(RegKey k, std::string_view n, std::size_t cap, RegData* d) override {
-        return f.query_value(k, n, cap, d);
-    }
-    RegStatus set_value(RegKey k, std::string_view n, const RegData& d) override {
-        return fail_set ? platform::kRegAccessDenied : f.set_value(k, n, d);
-    }
-    RegStatus delete_value(RegKey k, std::string_view n) override {
-        return fail_delete_value ? platform::kRegAccessDenied : f.delete_value(k, n);
-    }
-    RegStatus delete_key(RegKey p, std::string_view s) override { return f.delete_key(p, s); }
-
-    fakes::FakeRegistry f;
-};
+using fakes::FaultyRegistry;
 
 class StoreTest : public ::testing::Test {
 protected:

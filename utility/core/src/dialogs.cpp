@@ -6,6 +6,7 @@
 #include "zrn/device_types.h"
 #include "zrn/text.h"
 #include "zrn/utility/main_presenter.h"
+#include "zrn/utility/rules.h"
 
 namespace zrn::utility {
 
@@ -57,14 +58,6 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
         if (x != y) return false;
     }
     return true;
-}
-
-// A logical name is taken when a value of that name exists, exactly or
-// differing only in case: the registry stores value names without regard to
-// case, so writing it would overwrite another device's name.
-bool logical_name_taken(DeviceStore& store, std::string_view device_key, std::string_view name) {
-    return store.test_logical_name(device_key, name) == DeviceStore::kNameTaken ||
-           store.value_name_taken_any_case(name);
 }
 
 template <std::size_t N>
@@ -442,40 +435,13 @@ bool DeviceSettingsPresenter::check_open_chars() {
 }
 
 bool DeviceSettingsPresenter::port_conflict_check() {
-    if (type_ == kDeviceIdUsb) return true;
-    int port = -1;
-    std::string prefix;
-    if (is_serial(type_)) {
-        prefix = "COM";
-        for (int i = 1; i <= 4; ++i)
-            if (Port == "COM" + std::to_string(i)) port = i;
-    } else {
-        prefix = "LPT";
-        for (int i = 1; i <= 2; ++i)
-            if (Port == "LPT" + std::to_string(i)) port = i;
-    }
-    // A port the list does not name is shared with nothing.
-    if (port < 0) return true;
-    std::vector<std::string> keys;
-    if (store_.enum_device_keys(&keys) != DeviceStore::kEnumerated) return true;
+    const std::int32_t port = port_number(type_, Port);
+    const std::string prefix(port_prefix(type_));
     const bool add = mode_ == SettingsMode::Add;
-    for (const std::string& other : keys) {
-        if (other == entry_key_) continue;
-        RegKey key = 0;
-        if (store_.open_device_key(other, &key) != DeviceStore::kOpened) continue;
-        std::string id_text, port_text;
-        // An entry without a type or port is no conflict: a missing value
-        // must not stand in as 0 (a serial device on no port).
-        const bool read = store_.read_text(key, "DeviceID", &id_text) != DeviceStore::kNotRead &&
-                          store_.read_text(key, "Port", &port_text) != DeviceStore::kNotRead;
-        store_.close_key(key);
-        if (!read) continue;
-        const std::int32_t id = decimal_value(id_text);
-        const bool same_kind = is_serial(type_) ? is_serial(id) : id == kDeviceIdParallel;
-        if (!same_kind || decimal_value(port_text) != port) continue;
+    for (const PortConflict& c : find_port_conflicts(store_, entry_key_, type_, port)) {
         std::string text = format(add ? "The cash drawer device '%s' is already assigned to port '%s%d'.\n"
                                       : "The cash drawer device '%s' is already assigned to port '%s%d'\n",
-                                  other.c_str(), prefix.c_str(), port);
+                                  c.device_key.c_str(), prefix.c_str(), c.port);
         text += add ? "If not intended, please change this port assignment to avoid any conflict.     \n\n"
                       "Would you still like to proceed?"
                     : "If not intended, please change this port assignment to avoid any conflict.     \n\n"

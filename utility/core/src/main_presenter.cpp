@@ -6,6 +6,7 @@
 
 #include "zrn/device_types.h"
 #include "zrn/text.h"
+#include "zrn/utility/rules.h"
 
 namespace zrn::utility {
 
@@ -332,18 +333,11 @@ void LeftViewPresenter::remove_device() {
     const std::string question = "Are you sure you want to remove the\n" + key + " cash drawer device?";
     if (prompter_.ask(question, kMessageCaption, Buttons::YesNo, Icon::Question) != Answer::Yes) return;
 
-    store_.delete_device_key(key);
-    // The store does not tell whether the key itself went; a device still in
-    // the registry keeps its item, names and USB slot, and the user is told.
-    platform::RegKey still = 0;
-    if (store_.open_device_key(key, &still) == DeviceStore::kOpened) {
-        store_.close_key(still);
+    if (!utility::remove_device(store_, usb_, key, NamesRemoved::First)) {
         prompter_.ask("The " + key + " cash drawer device could not be removed.", kMessageCaption, Buttons::Ok,
                       Icon::Error);
         return;
     }
-    store_.remove_logical_name(key, "*");
-    if (device_type_of(key)->DeviceID == kDeviceIdUsb) usb_.release_slot(key);
 
     const auto it =
         std::find_if(devices_.begin(), devices_.end(), [&](const TreeItem& d) { return d.id == SelectedItem; });

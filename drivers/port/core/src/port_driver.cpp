@@ -7,19 +7,8 @@
 
 namespace zrn::portdrv {
 
-std::int32_t closed_value(std::int32_t status, std::int32_t handshaking) {
-    if (handshaking == 1 && status == 1) return 0xF0;
-    switch (status) {
-        case 0: return 0x10;
-        case 1: return 0x40;
-        case 2: return 0x50;
-        case 3: return 999;
-        default: return 0;
-    }
-}
-
-int filter(std::uint32_t word, std::int32_t status, std::int32_t handshaking) {
-    if (static_cast<std::int64_t>(word) == closed_value(status, handshaking)) return 0;
+int drawer_state_of_word(std::uint32_t word, std::int32_t status, std::int32_t handshaking) {
+    if (static_cast<std::int64_t>(word) == closed_modem_word(status, handshaking)) return 0;
     if (word == 0) return 1;
     return -1;
 }
@@ -66,7 +55,7 @@ void PortDriver::register_unit(bool smart, std::int32_t unit, PortHandle h, cons
     // Settings before the handle: the poll thread never sees half a slot.
     s.status = b.Device.Status;
     s.handshaking = b.Device.HandShaking;
-    s.previous = 255;
+    s.last_seen = kNoWordSeen;
     s.handle = h;
     wake();
 }
@@ -75,7 +64,7 @@ void PortDriver::release_unit(bool smart, int unit) {
     if (unit < 0 || unit >= kUnits) return;
     Slot& s = family(smart)[unit];
     s.handle = 0;
-    s.previous = 255;
+    s.last_seen = kNoWordSeen;
 }
 
 // --- pause handshake --------------------------------------------------------------
@@ -134,11 +123,11 @@ void PortDriver::sweep() {
             std::uint32_t word = 0;
             if (!ports_.modem_status(h, &word)) word = 0;
             s.current = word;
-            if (capture_.on() && word != s.previous.load()) {
-                const int value = filter(word, s.status.load(), s.handshaking.load());
+            if (capture_.on() && word != s.last_seen.load()) {
+                const int value = drawer_state_of_word(word, s.status.load(), s.handshaking.load());
                 if (value >= 0) capture_.report(status_name(smart, u).c_str(), value);
             }
-            s.previous = word;
+            s.last_seen = word;
             if (pause_point()) return;  // a new sweep from the first slot
         }
     }

@@ -50,16 +50,16 @@ TEST(StatusFilter, EveryStatusAndHandshakingCombination) {
     for (std::int32_t status = 0; status <= 4; ++status)
         for (std::int32_t hs = 0; hs <= 2; ++hs)
             for (int w = 0; w < 7; ++w)
-                EXPECT_EQ(filter(words[w], status, hs), want[status][hs][w])
+                EXPECT_EQ(drawer_state_of_word(words[w], status, hs), want[status][hs][w])
                     << "Status " << status << " HandShaking " << hs << " word " << words[w];
-    EXPECT_EQ(closed_value(0, 0), 0x10);
-    EXPECT_EQ(closed_value(1, 0), 0x40);
-    EXPECT_EQ(closed_value(1, 1), 0xF0);
-    EXPECT_EQ(closed_value(2, 1), 0x50);
-    EXPECT_EQ(closed_value(3, 0), 999);
-    EXPECT_EQ(closed_value(9, 0), 0);
-    EXPECT_EQ(filter(0x30, 0, 0), -1) << "CTS and DSR: nothing";
-    EXPECT_EQ(filter(0, 4, 0), 0) << "closed value 0 wins over open";
+    EXPECT_EQ(closed_modem_word(0, 0), 0x10);
+    EXPECT_EQ(closed_modem_word(1, 0), 0x40);
+    EXPECT_EQ(closed_modem_word(1, 1), 0xF0);
+    EXPECT_EQ(closed_modem_word(2, 1), 0x50);
+    EXPECT_EQ(closed_modem_word(3, 0), 999);
+    EXPECT_EQ(closed_modem_word(9, 0), 0);
+    EXPECT_EQ(drawer_state_of_word(0x30, 0, 0), -1) << "CTS and DSR: nothing";
+    EXPECT_EQ(drawer_state_of_word(0, 4, 0), 0) << "closed value 0 wins over open";
     EXPECT_EQ(status_name(false, 0), "CD926");
     EXPECT_EQ(status_name(true, 9), "CD347-10");
 }

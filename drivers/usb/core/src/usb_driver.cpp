@@ -40,7 +40,7 @@ UsbSettings read_usb_settings(platform::Registry& reg) {
 }
 
 UsbDriver::UsbDriver(UsbPorts ports, const UsbSettings& settings) : ports_(ports), settings_(settings) {
-    trace(all(), "ZRNUSB730_Initialization");
+    trace(every_line(), "ZRNUSB730_Initialization");
 }
 
 void UsbDriver::trace(bool when, const char* format, ...) {
@@ -52,7 +52,7 @@ void UsbDriver::trace(bool when, const char* format, ...) {
 }
 
 std::int32_t UsbDriver::OpenUPort(std::int32_t) {
-    trace(all(), "> OpenUPort_Init");
+    trace(every_line(), "> OpenUPort_Init");
     std::vector<std::string> paths;
     if (!ports_.hid.list_interfaces(&paths)) return 0;
     for (const std::string& path : paths) {
@@ -72,18 +72,18 @@ std::int32_t UsbDriver::OpenUPort(std::int32_t) {
         if (!device_.compare_exchange_strong(expected, d) && expected != d) ports_.hid.close(d);
         if (!reopened_.load()) last_ = kStateClosed;
         if (start_thread()) ports_.clock.sleep_ms(1000);
-        trace(all(), "< OpenUPort_Term0");
+        trace(every_line(), "< OpenUPort_Term0");
         return 1;
     }
-    trace(errors(), "< OpenUPort_Term-1");
+    trace(error_lines(), "< OpenUPort_Term-1");
     return 0;
 }
 
 std::int32_t UsbDriver::CloseUPort(std::int32_t) {
-    trace(all(), "> CloseUPort_Init");
+    trace(every_line(), "> CloseUPort_Init");
     const HidPort::Device d = device_.load();
     if (!d) {
-        trace(errors(), "< CloseUPort_Term-1");
+        trace(error_lines(), "< CloseUPort_Term-1");
         return -1;
     }
     stop_requested_ = true;
@@ -97,7 +97,7 @@ std::int32_t UsbDriver::CloseUPort(std::int32_t) {
     running_ = false;
     device_ = 0;
     last_ = 0;
-    trace(all(), "%s%d", "< CloseUPort_Term:", result);
+    trace(every_line(), "%s%d", "< CloseUPort_Term:", result);
     return result;
 }
 
@@ -146,29 +146,29 @@ void UsbDriver::thread_ends(bool when, const char* line) {
 void UsbDriver::status_thread() {
     HidPort& hid = ports_.hid;
     t_status_thread = true;
-    trace(all(), "> Status0Thread_Init");
+    trace(every_line(), "> Status0Thread_Init");
     if (!device_.load()) {
-        thread_ends(errors(), "< Status0Thread_Term-1");
+        thread_ends(error_lines(), "< Status0Thread_Term-1");
         return;
     }
     running_ = true;
     ports_.clock.sleep_ms(1000);
     // Without its events the thread could neither be woken nor stopped.
     if (!hid.create_events() || !device_.load()) {
-        thread_ends(errors(), "< Status0Thread_Term-2");
+        thread_ends(error_lines(), "< Status0Thread_Term-2");
         return;
     }
     std::uint8_t buffer[3] = {0, 0, 0};
     hid.start_read(device_.load(), buffer);
     if (!device_.load()) {
-        thread_ends(errors(), "< Status0Thread_Term-3");
+        thread_ends(error_lines(), "< Status0Thread_Term-3");
         return;
     }
     hid.start_write(device_.load(), kIdleReport);
     hid.reset_stop_and_write_request();
     // A close that signalled before this reset set the flag first.
     if (stop_requested_.load()) {
-        thread_ends(all(), "< Status0Thread_Term0");
+        thread_ends(every_line(), "< Status0Thread_Term0");
         return;
     }
     set_ready(true);
@@ -179,55 +179,55 @@ void UsbDriver::status_thread() {
                 failed_waits = 0;
                 if (!hid.finish_read(device_.load())) {
                     // Failed or aborted (unplugged): the buffer holds no report.
-                    thread_ends(errors(), "< Status0Thread_Term-4");
+                    thread_ends(error_lines(), "< Status0Thread_Term-4");
                     return;
                 }
                 const std::int32_t state = buffer[1];
-                trace(all(), "%s%d", ":: Status0Thread_DataRead:", state);
+                trace(every_line(), "%s%d", ":: Status0Thread_DataRead:", state);
                 if (state != kStateIgnored) {
-                    if (fire_pending_.load()) {
-                        fire_pending_ = 0;
-                        fire_ack_ = state;
-                    } else if (fire_ack_.load() > 0 && state != fire_ack_.load()) {
-                        // The drawer has moved on since the fire: a query
+                    if (opening_pending_.load()) {
+                        opening_pending_ = 0;
+                        opening_ack_ = state;
+                    } else if (opening_ack_.load() > 0 && state != opening_ack_.load()) {
+                        // The drawer has moved on since the opening report: a query
                         // must not report the open it has already left.
-                        fire_ack_ = 0;
+                        opening_ack_ = 0;
                     }
                     if (capture_.on() && state != last_.load()) {
                         if (state == kStateClosed) {
-                            trace(all(), "%s%d", "< Status0Thread: Processing DCSDelay=", settings_.DCSDelay);
+                            trace(every_line(), "%s%d", "< Status0Thread: Processing DCSDelay=", settings_.DCSDelay);
                             if (settings_.DCSDelay > 0) ports_.clock.sleep_ms(static_cast<std::uint32_t>(settings_.DCSDelay));
                         }
                         current_ = state;
                         capture_.report("CD730", state);
-                        trace(all(), "%s%d", "< Status0Thread: State=", current_.load());
+                        trace(every_line(), "%s%d", "< Status0Thread: State=", current_.load());
                     } else {
                         current_ = state;
                     }
                 }
                 last_ = current_.load();
                 if (!hid.start_read(device_.load(), buffer)) {
-                    thread_ends(errors(), "< Status0Thread_Term-4");
+                    thread_ends(error_lines(), "< Status0Thread_Term-4");
                     return;
                 }
                 break;
             }
             case HidPort::Wake::WriteRequest:
                 failed_waits = 0;
-                fire_ack_ = 0;
-                fire_pending_ = 1;
-                trace(all(), ":: Status0Thread_DataWrite:011");
+                opening_ack_ = 0;
+                opening_pending_ = 1;
+                trace(every_line(), ":: Status0Thread_DataWrite:011");
                 if (!hid.start_write(device_.load(), kOpeningReport)) {
-                    thread_ends(errors(), "< Status0Thread_Term-5");
+                    thread_ends(error_lines(), "< Status0Thread_Term-5");
                     return;
                 }
                 break;
             case HidPort::Wake::Stop:
-                thread_ends(all(), "< Status0Thread_Term0");
+                thread_ends(every_line(), "< Status0Thread_Term0");
                 return;
             case HidPort::Wake::Failed:
                 if (stop_requested_.load()) {
-                    thread_ends(all(), "< Status0Thread_Term0");
+                    thread_ends(every_line(), "< Status0Thread_Term0");
                     return;
                 }
                 // Wait again; a failure that persists backs off instead of spinning.
@@ -247,80 +247,80 @@ std::int32_t UsbDriver::restart(const char* label) {
     device_ = 0;
     reopened_ = true;
     if (OpenUPort(0) != 1) {
-        trace(errors(), "< %s_Term-1", label);
+        trace(error_lines(), "< %s_Term-1", label);
         return -1;
     }
     ports_.clock.sleep_ms(5000);
     {
-        // A fire signalled before the new thread has reset its events would
+        // An opening report signalled before the new thread has reset its events would
         // be lost: go on only once it waits on them, or has ended.
         std::unique_lock lock(ready_mu_);
         ready_cv_.wait(lock, [&] { return ready_.load() || !running_.load(); });
     }
     if (!running_.load()) {
-        trace(errors(), "< %s_Term-2", label);
+        trace(error_lines(), "< %s_Term-2", label);
         return -2;
     }
     return 0;
 }
 
-void UsbDriver::fire() {
-    // Cleared first: an acknowledgement of an earlier fire is never taken
-    // for this one.
-    fire_ack_ = 0;
+void UsbDriver::send_opening_report() {
+    // Cleared first: an acknowledgement of an earlier opening report is
+    // never taken for this one.
+    opening_ack_ = 0;
     ports_.hid.signal_write_request();
 }
 
-bool UsbDriver::verify() {
+bool UsbDriver::await_drawer_opened() {
     for (int i = 0; i < 6; ++i) {
-        if (fire_ack_.load() == kStateOpen) return true;
+        if (opening_ack_.load() == kStateOpen) return true;
         ports_.clock.sleep_ms(200);
     }
     return false;
 }
 
 std::int32_t UsbDriver::OpenUCashDrawer(std::int32_t) {
-    trace(all(), "> OpenUCashDrawer_Init");
+    trace(every_line(), "> OpenUCashDrawer_Init");
     if (!running_.load()) {
         const std::int32_t r = restart("OpenUCashDrawer");
         if (r < 0) return r;
     }
     ports_.clock.sleep_ms(500);
     if (!device_.load()) {
-        trace(errors(), "< OpenUCashDrawer_Term-3");
+        trace(error_lines(), "< OpenUCashDrawer_Term-3");
         return -3;
     }
-    fire();
-    std::int32_t opened = verify() ? 1 : 0;
+    send_opening_report();
+    std::int32_t opened = await_drawer_opened() ? 1 : 0;
     if (!opened && current_.load() != kStateOpen) {
         for (std::int32_t attempt = 0; attempt < settings_.RDKInterval && !opened; ++attempt) {
             if (settings_.RDKDelay <= 0) continue;
             if (!device_.load()) {
-                trace(errors(), "< OpenUCashDrawer_Term-4");
+                trace(error_lines(), "< OpenUCashDrawer_Term-4");
                 return -4;
             }
             ports_.clock.sleep_ms(static_cast<std::uint32_t>(settings_.RDKDelay));
-            fire();
-            opened = verify() ? 1 : 0;
+            send_opening_report();
+            opened = await_drawer_opened() ? 1 : 0;
         }
     }
-    trace(all(), "%s%ld", "< OpenUCashDrawer_Term: ", static_cast<long>(opened));
+    trace(every_line(), "%s%ld", "< OpenUCashDrawer_Term: ", static_cast<long>(opened));
     return settings_.ODVEnabled == 1 ? opened : 1;
 }
 
 std::int32_t UsbDriver::UCashDrawerStatus(std::int32_t) {
-    trace(all(), "> UCashDrawerStatus_Init");
+    trace(every_line(), "> UCashDrawerStatus_Init");
     if (!running_.load()) {
         const std::int32_t r = restart("UCashDrawerStatus");
         if (r < 0) return r;
     }
     std::int32_t result;
-    const std::int32_t ack = fire_ack_.exchange(0);
+    const std::int32_t ack = opening_ack_.exchange(0);
     if (ack > 0)
         result = ack;
     else
         result = current_.load();
-    trace(all(), "%s%d", "< UCashDrawerStatus_Term: State=", result);
+    trace(every_line(), "%s%d", "< UCashDrawerStatus_Term: State=", result);
     return result;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "zrn/modem_status.h"
 #include "zrn/portdrv/serial_port.h"
 
 namespace zrn::sim {

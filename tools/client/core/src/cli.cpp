@@ -15,38 +15,39 @@ namespace zrn::cli {
 namespace {
 
 struct VerbSpec {
-    const char* verb;
-    int text_args;                  // 1: a required text first
+    Verb verb;
+    const char* name;
+    int text_args;                       // 1: a required text first
     std::vector<std::int32_t> defaults;  // numeric arguments with their defaults
-    int required;                   // how many of them must be given
-    bool trailing_text;             // an optional text after the numbers
+    int required;                        // how many of them must be given
+    bool trailing_text;                  // an optional text after the numbers
 };
 
 const std::vector<VerbSpec>& verbs() {
     static const std::vector<VerbSpec> v = {
-        {"open", 1, {}, 0, false},
-        {"claim", 0, {1000}, 0, false},
-        {"enable", 0, {}, 0, false},
-        {"disable", 0, {}, 0, false},
-        {"fire", 0, {}, 0, false},
-        {"status", 0, {}, 0, false},
-        {"caps", 0, {}, 0, false},
-        {"wait", 0, {1000, 1000, 500, 1000}, 0, false},
-        {"health", 0, {1}, 0, false},
-        {"directio", 0, {0, 0}, 1, true},
-        {"watch", 0, {5000}, 0, false},
-        {"freeze", 0, {}, 0, false},
-        {"unfreeze", 0, {}, 0, false},
-        {"release", 0, {}, 0, false},
-        {"close", 0, {}, 0, false},
-        {"sleep", 0, {1000}, 1, false},
+        {Verb::Open, "open", 1, {}, 0, false},
+        {Verb::Claim, "claim", 0, {1000}, 0, false},
+        {Verb::Enable, "enable", 0, {}, 0, false},
+        {Verb::Disable, "disable", 0, {}, 0, false},
+        {Verb::Fire, "fire", 0, {}, 0, false},
+        {Verb::Status, "status", 0, {}, 0, false},
+        {Verb::Caps, "caps", 0, {}, 0, false},
+        {Verb::Wait, "wait", 0, {1000, 1000, 500, 1000}, 0, false},
+        {Verb::Health, "health", 0, {1}, 0, false},
+        {Verb::DirectIO, "directio", 0, {0, 0}, 1, true},
+        {Verb::Watch, "watch", 0, {5000}, 0, false},
+        {Verb::Freeze, "freeze", 0, {}, 0, false},
+        {Verb::Unfreeze, "unfreeze", 0, {}, 0, false},
+        {Verb::Release, "release", 0, {}, 0, false},
+        {Verb::Close, "close", 0, {}, 0, false},
+        {Verb::Sleep, "sleep", 0, {1000}, 1, false},
     };
     return v;
 }
 
 const VerbSpec* find_verb(const std::string& s) {
     for (const auto& v : verbs())
-        if (s == v.verb) return &v;
+        if (s == v.name) return &v;
     return nullptr;
 }
 
@@ -71,6 +72,7 @@ bool looks_numeric(const std::string& s) {
 std::string usage() {
     return "usage: zrncd [--json] [--keep-going] STEP...\n"
            "       zrncd [--json] list\n"
+           "       zrncd config ...     (zrncd config --help)\n"
            "Drives a cash drawer through its OPOS Service Object, as a Control Object does.\n"
            "Steps run in order; each prints its result code, its name and ResultCodeExtended.\n"
            "  open NAME            OpenService by device key or logical name\n"
@@ -116,20 +118,21 @@ std::string parse(const std::vector<std::string>& args, Options* out) {
         if (!spec) return "unknown step '" + args[i] + "'";
         Step step;
         step.verb = spec->verb;
+        const std::string name = spec->name;
         ++i;
         if (spec->text_args) {
-            if (i >= args.size() || find_verb(args[i])) return "'" + step.verb + "' needs a device name";
+            if (i >= args.size() || find_verb(args[i])) return "'" + name + "' needs a device name";
             step.text = args[i++];
         }
         step.numbers = spec->defaults;
         std::size_t given = 0;
         while (given < spec->defaults.size() && i < args.size() && looks_numeric(args[i])) {
-            if (!is_number(args[i])) return "'" + step.verb + "': number out of range: " + args[i];
+            if (!is_number(args[i])) return "'" + name + "': number out of range: " + args[i];
             parse_number(args[i++], &step.numbers[given++]);
         }
         if (static_cast<int>(given) < spec->required) {
             const std::string got = i < args.size() ? "'" + args[i] + "'" : "nothing";
-            return "'" + step.verb + "' needs a number, got " + got;
+            return "'" + name + "' needs a number, got " + got;
         }
         if (spec->trailing_text && i < args.size() && !find_verb(args[i])) step.text = args[i++];
         out->steps.push_back(std::move(step));
@@ -137,22 +140,28 @@ std::string parse(const std::vector<std::string>& args, Options* out) {
     return {};
 }
 
+const char* verb_name(Verb verb) {
+    for (const auto& v : verbs())
+        if (v.verb == verb) return v.name;
+    return "?";
+}
+
 const char* result_name(std::int32_t rc) {
     switch (rc) {
         case OPOS_SUCCESS: return "OPOS_SUCCESS";
-        case 101: return "OPOS_E_CLOSED";
+        case OPOS_E_CLOSED: return "OPOS_E_CLOSED";
         case OPOS_E_CLAIMED: return "OPOS_E_CLAIMED";
-        case 103: return "OPOS_E_NOTCLAIMED";
+        case OPOS_E_NOTCLAIMED: return "OPOS_E_NOTCLAIMED";
         case OPOS_E_NOSERVICE: return "OPOS_E_NOSERVICE";
         case OPOS_E_DISABLED: return "OPOS_E_DISABLED";
         case OPOS_E_ILLEGAL: return "OPOS_E_ILLEGAL";
         case OPOS_E_NOHARDWARE: return "OPOS_E_NOHARDWARE";
-        case 108: return "OPOS_E_OFFLINE";
+        case OPOS_E_OFFLINE: return "OPOS_E_OFFLINE";
         case OPOS_E_NOEXIST: return "OPOS_E_NOEXIST";
-        case 110: return "OPOS_E_EXISTS";
+        case OPOS_E_EXISTS: return "OPOS_E_EXISTS";
         case OPOS_E_FAILURE: return "OPOS_E_FAILURE";
-        case 112: return "OPOS_E_TIMEOUT";
-        case 113: return "OPOS_E_BUSY";
+        case OPOS_E_TIMEOUT: return "OPOS_E_TIMEOUT";
+        case OPOS_E_BUSY: return "OPOS_E_BUSY";
         case OPOS_E_EXTENDED: return "OPOS_E_EXTENDED";
         default: return "OPOS_UNKNOWN";
     }

@@ -26,7 +26,7 @@ TEST(CliParse, StepsWithDefaultsAndGivenNumbers) {
     EXPECT_TRUE(o.json);
     EXPECT_FALSE(o.keep_going);
     ASSERT_EQ(o.steps.size(), 9u);
-    EXPECT_EQ(o.steps[0].verb, "open");
+    EXPECT_EQ(o.steps[0].verb, Verb::Open);
     EXPECT_EQ(o.steps[0].text, "CD926");
     EXPECT_EQ(o.steps[1].numbers, std::vector<std::int32_t>({1000}));
     EXPECT_EQ(o.steps[3].numbers, std::vector<std::int32_t>({2000, 800, 500, 1000})) << "partly given";
@@ -39,7 +39,7 @@ TEST(CliParse, StepsWithDefaultsAndGivenNumbers) {
     const Options d = parsed({"directio", "1", "close"});
     ASSERT_EQ(d.steps.size(), 2u);
     EXPECT_EQ(d.steps[0].text, "");
-    EXPECT_EQ(d.steps[1].verb, "close");
+    EXPECT_EQ(d.steps[1].verb, Verb::Close);
     EXPECT_TRUE(parsed({"--json", "list"}).list);
     EXPECT_TRUE(parsed({"--help"}).help);
     EXPECT_EQ(parsed({"claim", "-1"}).steps[0].numbers[0], -1);

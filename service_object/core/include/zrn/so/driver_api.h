@@ -23,7 +23,7 @@ using FnStartStatusCapture = std::int32_t(ZRN_STDCALL*)(std::int32_t on, StatusC
 using FnUVersion = std::int32_t(ZRN_STDCALL*)();
 using FnUnitCall = std::int32_t(ZRN_STDCALL*)(std::int32_t unit);  // OpenUPort, OpenUCashDrawer, ...
 
-// The entry-point table, in its fixed order.
+// The driver functions the Service Object calls, filled in by binding.
 struct EntryPoints {
     FnUVersion UVersion = nullptr;
     FnUnitCall OpenUPort = nullptr;
@@ -38,6 +38,8 @@ struct EntryPoints {
     FnOpenLpt OpenLpt = nullptr;
     FnCloseLpt CloseLpt = nullptr;
     FnPutLpt PutLpt = nullptr;
+    FnStartStatusCapture StartStatusCCapture = nullptr;
+    FnStartStatusCapture StartStatusUCapture = nullptr;
 };
 
 // Loading libraries by path and looking names up (LoadLibrary /

@@ -83,7 +83,7 @@ public:
     bool open_table_find(const std::string& name, ControlObject* co) const;
     int open_table_used() const;
 
-    // Trace lines: all() only at level 1, errors() at any positive level.
+    // Trace lines: every_line() only at level 1, error_lines() at any positive level.
     TraceSwitch trace_switch() const { return TraceSwitch{TraceEnabled.load()}; }
     void trace(bool when, const char* format, ...)
 #if defined(__GNUC__)
@@ -128,7 +128,8 @@ public:
     ServiceObject(const ServiceObject&) = delete;
     ServiceObject& operator=(const ServiceObject&) = delete;
 
-    // Returns the number; *pNumber semantics: always written.
+    // The property's value, which the COM shell always hands back;
+    // OPOS_E_ILLEGAL for an index this device does not support.
     std::int32_t GetPropertyNumber(std::int32_t index);
     void SetPropertyNumber(std::int32_t index, std::int32_t number);
     // False when the index is unknown and the string is not written.
@@ -161,11 +162,15 @@ private:
     bool bind_port_driver();
     bool bind_usb_driver();
     void read_settings();
-    std::int32_t set(std::int32_t rc, std::int32_t rce) {
+    // Sets ResultCode and ResultCodeExtended; returns the result code.
+    std::int32_t set_result(std::int32_t rc, std::int32_t extended) {
         rc_ = rc;
-        rce_ = rce;
+        rce_ = extended;
         return rc;
     }
+    // The trace switch's two levels.
+    bool every_line() const { return module_.trace_switch().every_line(); }
+    bool error_lines() const { return module_.trace_switch().error_lines(); }
     void enable(std::int32_t number);
     bool enable_sequence();
     void disable_sequence();
@@ -175,10 +180,12 @@ private:
     std::int32_t drawer_status_query();
     std::int32_t drawer_opened();
     std::uint8_t send_lpt(const char* command);
+    // Writes a command to a serial or parallel device; 1 for any other.
+    std::int32_t write_command(const std::string& command);
     std::int32_t unit() const;
     bool drawer_reads_open();
 
-    ServiceModule& m_;
+    ServiceModule& module_;
     std::int32_t rc_ = -1;
     std::int32_t rce_ = -1;
     bool claimed_ = false;
@@ -190,7 +197,7 @@ private:
     ControlObject co_ = nullptr;
     DeviceConfig config_;
     DriverParamBlock block_{};
-    EntryPoints ep_;
+    EntryPoints drivers_;  // both libraries' functions, once bound
     bool port_bound_ = false;
     bool usb_bound_ = false;
     std::int32_t usb_unit_ = -1;  // set by enabling a USB device

@@ -97,9 +97,16 @@ public:
     // kSoftwareKeyNotOpened, kKeyNotCreated or kSingleUsbDevice.
     std::int32_t create_device_key(std::string_view type_key, std::int32_t* index, platform::RegKey* key,
                                    std::string* key_name = nullptr);
+    // The index and key name create_device_key would make now, without
+    // making it: kCreated, kIndexLimit or kSingleUsbDevice.
+    std::int32_t next_device_key(std::string_view type_key, std::int32_t* index, std::string* key_name);
     // Every value of a device entry, in the format's order, into an open key.
     // kWritten, or kTextNotWritten when any write failed.
     std::int32_t write_entry(platform::RegKey key, const config::DeviceEntry& entry);
+    // A whole entry under the key named by its DeviceName, made when missing
+    // (an import copies key names as they are). kWritten, kKeyNotCreated or
+    // kTextNotWritten.
+    std::int32_t put_entry(const config::DeviceEntry& entry);
     // REG_SZ with its terminating zero. kWritten or kTextNotWritten.
     std::int32_t write_text(platform::RegKey key, std::string_view name, std::string_view text);
     // REG_DWORD. kWritten or kNumberNotWritten.

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 
+#include "zrn/modem_status.h"
 #include "zrn/param_block.h"
 #include "zrn/platform/clock.h"
 #include "zrn/platform/threads.h"
@@ -22,12 +23,13 @@ constexpr int kCloseComChecks = 50;
 // A write held by flow control or a stalled line gives up after this long,
 // so no caller waits for ever with the poll thread paused.
 constexpr std::uint32_t kWriteBoundMs = 500;
+// Before a unit's first poll: unlike any word a port shows, so the first
+// word polled is always reported.
+constexpr std::uint32_t kNoWordSeen = 0xFF;
 
-// The closed value of the status filter, or 999 (matches no word).
-std::int32_t closed_value(std::int32_t status, std::int32_t handshaking);
-// The value the filter reports for a modem-status word: 0 closed, 1 open,
-// -1 nothing.
-int filter(std::uint32_t word, std::int32_t status, std::int32_t handshaking);
+// What a modem-status word says of the drawer, for a unit's Status and
+// HandShaking: 0 closed, 1 open, -1 nothing to report.
+int drawer_state_of_word(std::uint32_t word, std::int32_t status, std::int32_t handshaking);
 // "CD926", "CD926-2".. for the serial-II family; "CD347".. for smart serial.
 std::string status_name(bool smart, int unit);
 
@@ -60,8 +62,8 @@ public:
 private:
     struct Slot {
         std::atomic<PortHandle> handle{0};
-        std::atomic<std::uint32_t> current{0};
-        std::atomic<std::uint32_t> previous{255};
+        std::atomic<std::uint32_t> current{0};    // the word GetComStat reads
+        std::atomic<std::uint32_t> last_seen{kNoWordSeen};  // what a change is reported against
         std::atomic<std::int32_t> status{0};
         std::atomic<std::int32_t> handshaking{0};
     };

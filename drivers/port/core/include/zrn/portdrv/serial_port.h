@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "zrn/modem_status.h"
+
 namespace zrn::portdrv {
 
 // A port handle as the parameter block holds it: 32 bits, -1 invalid.
@@ -29,11 +31,11 @@ struct LineSettings {
     char xoff = 0x13;
 };
 
-// Modem-status bits.
-constexpr std::uint32_t kMsCts = 0x10;
-constexpr std::uint32_t kMsDsr = 0x20;
-constexpr std::uint32_t kMsRing = 0x40;
-constexpr std::uint32_t kMsRlsd = 0x80;
+// The modem-status bits, also under this namespace.
+using zrn::kMsCts;
+using zrn::kMsDsr;
+using zrn::kMsRing;
+using zrn::kMsRlsd;
 
 // Serial and parallel ports opened by device name ("COM1".."COM4",
 // "LPT1", "LPT2"), exclusively, for synchronous I/O.

@@ -69,15 +69,17 @@ private:
     void thread_ends(bool when, const char* line);
     void set_ready(bool ready);
     std::int32_t restart(const char* label);
-    void fire();
-    bool verify();
+    // Has the status thread write the opening report to the drawer.
+    void send_opening_report();
+    // Whether the thread reads the drawer open after that report, within 1.2 s.
+    bool await_drawer_opened();
     void trace(bool when, const char* format, ...)
 #if defined(__GNUC__)
         __attribute__((format(printf, 3, 4)))
 #endif
         ;
-    bool all() const { return settings_.TraceEnabled == 1; }
-    bool errors() const { return settings_.TraceEnabled > 0; }
+    bool every_line() const { return TraceSwitch{settings_.TraceEnabled}.every_line(); }
+    bool error_lines() const { return TraceSwitch{settings_.TraceEnabled}.error_lines(); }
 
     UsbPorts ports_;
     UsbSettings settings_;
@@ -96,8 +98,8 @@ private:
     std::condition_variable ready_cv_;
     std::atomic<std::int32_t> last_{2};
     std::atomic<std::int32_t> current_{2};
-    std::atomic<std::int32_t> fire_pending_{0};
-    std::atomic<std::int32_t> fire_ack_{0};
+    std::atomic<std::int32_t> opening_pending_{0};
+    std::atomic<std::int32_t> opening_ack_{0};
     StatusCapture capture_;
 };
 

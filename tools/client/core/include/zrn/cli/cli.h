@@ -12,9 +12,17 @@
 
 namespace zrn::cli {
 
+// The steps zrncd knows, in the order its usage lists them.
+enum class Verb {
+    Open, Claim, Enable, Disable, Fire, Status, Caps, Wait, Health, DirectIO, Watch, Freeze, Unfreeze, Release,
+    Close, Sleep
+};
+// The step's word on the command line and in the output ("open", ...).
+const char* verb_name(Verb verb);
+
 // One step of a run, in the order given on the command line.
 struct Step {
-    std::string verb;                   // "open", "claim", "fire", ...
+    Verb verb = Verb::Open;
     std::vector<std::int32_t> numbers;  // the step's numeric arguments, defaults filled in
     std::string text;                   // open: the device name; directio: the command text
 };

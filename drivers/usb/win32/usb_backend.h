@@ -1,0 +1,11 @@
+#pragma once
+
+#include "zrn/usbdrv/hid_port.h"
+
+namespace zrn::usbdrv {
+
+// The HID layer USB730SO.DLL's driver works on, made once on first use and
+// never destroyed. Each build of the DLL links its own definition.
+HidPort* make_usb_backend();
+
+}  // namespace zrn::usbdrv

@@ -1,0 +1,165 @@
+#include "zrn/cfg/snapshot.h"
+
+#include <algorithm>
+
+namespace zrn::cfg {
+
+using platform::kRegNoMoreItems;
+using platform::kRegNotFound;
+using platform::kRegOk;
+using platform::RegKey;
+using platform::Registry;
+using platform::ScopedKey;
+
+namespace {
+
+// Deep enough for any configuration key; a deeper tree is refused rather
+// than followed without end.
+constexpr int kMaxDepth = 8;
+
+bool capture_key(Registry& reg, RegKey key, int depth, std::vector<std::pair<std::string, platform::RegData>>* values,
+                 std::vector<std::string>* subkeys) {
+    if (depth > kMaxDepth) return false;
+    std::string name;
+    platform::RegData data;
+    platform::RegStatus st = kRegOk;
+    std::uint32_t i = 0;
+    for (; (st = reg.enum_value(key, i, &name, &data)) == kRegOk; ++i) values->emplace_back(name, data);
+    if (st != kRegNoMoreItems) return false;
+    for (i = 0; (st = reg.enum_key(key, i, &name)) == kRegOk; ++i) subkeys->push_back(name);
+    return st == kRegNoMoreItems;
+}
+
+bool same_name(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               const auto low = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+               return low(x) == low(y);
+           });
+}
+
+}  // namespace
+
+bool delete_tree(Registry& reg, RegKey parent, std::string_view name) {
+    {
+        ScopedKey key(reg);
+        const platform::RegStatus st = reg.open_key(parent, name, true, key.out());
+        if (st == kRegNotFound) return true;
+        if (st != kRegOk) return false;
+        std::vector<std::string> children;
+        std::string child;
+        for (std::uint32_t i = 0; reg.enum_key(key.get(), i, &child) == kRegOk; ++i) children.push_back(child);
+        for (const std::string& c : children)
+            if (!delete_tree(reg, key.get(), c)) return false;
+    }
+    const platform::RegStatus st = reg.delete_key(parent, name);
+    return st == kRegOk || st == kRegNotFound;
+}
+
+bool Snapshot::capture(Registry& reg, std::string_view path) {
+    Root root;
+    root.path = std::string(path);
+    ScopedKey key(reg);
+    const platform::RegStatus st = reg.open_key(platform::kHklm, path, false, key.out());
+    if (st == kRegNotFound) {
+        roots_.push_back(std::move(root));
+        return true;
+    }
+    if (st != kRegOk) return false;
+    root.existed = true;
+    // An explicit stack of keys still to read, so the depth limit is checked
+    // in one place. Each key's children are sized before their work items
+    // point into them, and never resized again.
+    struct Work {
+        RegKey key;
+        Key* into;
+        int depth;
+    };
+    std::vector<Work> work{{key.get(), &root.key, 0}};
+    std::vector<RegKey> opened;
+    bool ok = true;
+    while (ok && !work.empty()) {
+        const Work w = work.back();
+        work.pop_back();
+        std::vector<std::string> names;
+        ok = capture_key(reg, w.key, w.depth, &w.into->values, &names);
+        if (!ok) break;
+        w.into->subkeys.resize(names.size());
+        for (std::size_t i = 0; i < names.size() && ok; ++i) {
+            w.into->subkeys[i].name = names[i];
+            RegKey child = 0;
+            ok = reg.open_key(w.key, names[i], false, &child) == kRegOk;
+            if (ok) {
+                opened.push_back(child);
+                work.push_back({child, &w.into->subkeys[i], w.depth + 1});
+            }
+        }
+    }
+    for (const RegKey k : opened) reg.close_key(k);
+    if (!ok) return false;
+    roots_.push_back(std::move(root));
+    return true;
+}
+
+namespace {
+
+bool restore_key(Registry& reg, RegKey key, const auto& recorded, int depth) {
+    bool ok = true;
+    // Values and sub-keys made since go first.
+    std::vector<std::string> now_values, now_keys;
+    std::string name;
+    for (std::uint32_t i = 0; reg.enum_value(key, i, &name, nullptr) == kRegOk; ++i) now_values.push_back(name);
+    for (std::uint32_t i = 0; reg.enum_key(key, i, &name) == kRegOk; ++i) now_keys.push_back(name);
+    // Values enumerate in the order they were made, and that order means
+    // something (the first logical name of a device is the one removed
+    // first): unless the survivors still stand in their recorded order, all
+    // go and are made again in it.
+    std::vector<std::string> kept_in_order;
+    for (const std::string& v : now_values)
+        if (std::any_of(recorded.values.begin(), recorded.values.end(),
+                        [&](const auto& r) { return same_name(r.first, v); }))
+            kept_in_order.push_back(v);
+    bool in_order = kept_in_order.size() <= recorded.values.size();
+    for (std::size_t i = 0; in_order && i < kept_in_order.size(); ++i)
+        in_order = same_name(kept_in_order[i], recorded.values[i].first);
+    for (const std::string& v : now_values) {
+        const bool kept = std::find(kept_in_order.begin(), kept_in_order.end(), v) != kept_in_order.end();
+        if (!kept || !in_order) ok &= reg.delete_value(key, v) == kRegOk;
+    }
+    for (const std::string& k : now_keys) {
+        const bool kept = std::any_of(recorded.subkeys.begin(), recorded.subkeys.end(),
+                                      [&](const auto& r) { return same_name(r.name, k); });
+        if (!kept) ok &= delete_tree(reg, key, k);
+    }
+    for (const auto& [value_name, data] : recorded.values) ok &= reg.set_value(key, value_name, data) == kRegOk;
+    if (depth >= kMaxDepth) return ok;
+    for (const auto& sub : recorded.subkeys) {
+        ScopedKey child(reg);
+        if (reg.create_key(key, sub.name, "", child.out(), nullptr) != kRegOk) {
+            ok = false;
+            continue;
+        }
+        ok &= restore_key(reg, child.get(), sub, depth + 1);
+    }
+    return ok;
+}
+
+}  // namespace
+
+bool Snapshot::restore(Registry& reg) const {
+    bool ok = true;
+    for (const Root& root : roots_) {
+        if (!root.existed) {
+            ok &= delete_tree(reg, platform::kHklm, root.path);
+            continue;
+        }
+        ScopedKey key(reg);
+        if (reg.create_key(platform::kHklm, root.path, "", key.out(), nullptr) != kRegOk) {
+            ok = false;
+            continue;
+        }
+        ok &= restore_key(reg, key.get(), root.key, 0);
+    }
+    return ok;
+}
+
+}  // namespace zrn::cfg
