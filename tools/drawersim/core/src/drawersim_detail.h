@@ -5,7 +5,7 @@
 #include <string>
 
 #include "zrn/drawersim/drawersim.h"
-#include "zrn/portdrv/serial_port.h"
+#include "zrn/modem_status.h"
 
 namespace zrn::drawersim::detail {
 
@@ -15,9 +15,9 @@ struct LineName {
 };
 // The names a modem line is read by; "ring" and "dcd" are read but never shown.
 inline constexpr LineName kLineNames[] = {
-    {"cts", static_cast<std::int32_t>(portdrv::kMsCts)},   {"dsr", static_cast<std::int32_t>(portdrv::kMsDsr)},
-    {"ri", static_cast<std::int32_t>(portdrv::kMsRing)},   {"ring", static_cast<std::int32_t>(portdrv::kMsRing)},
-    {"rlsd", static_cast<std::int32_t>(portdrv::kMsRlsd)}, {"dcd", static_cast<std::int32_t>(portdrv::kMsRlsd)},
+    {"cts", static_cast<std::int32_t>(kMsCts)},   {"dsr", static_cast<std::int32_t>(kMsDsr)},
+    {"ri", static_cast<std::int32_t>(kMsRing)},   {"ring", static_cast<std::int32_t>(kMsRing)},
+    {"rlsd", static_cast<std::int32_t>(kMsRlsd)}, {"dcd", static_cast<std::int32_t>(kMsRlsd)},
 };
 
 // "COM1", "LPT2", "USB".

@@ -32,7 +32,7 @@ void set_unit(SimState& s, const Command& c) {
     if (c.sense)
         u.sense = *c.sense;
     else if (!attached(u))
-        u.sense = static_cast<std::int32_t>(portdrv::kMsCts);
+        u.sense = static_cast<std::int32_t>(kMsCts);
     u.closed = c.verb == Verb::Close ? 1 : 0;
     std::int32_t shown = 0;
     for (int i = 0; i < sim::kSimUnits; ++i)
