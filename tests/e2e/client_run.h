@@ -7,28 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "proc.h"
+
 namespace zrn::e2e {
 
 class ClientRun {
 public:
     ClientRun(const std::string& exe, const std::string& args) {
-        SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-        HANDLE write = nullptr;
-        if (!CreatePipe(&read_, &write, &sa, 0)) return;
-        SetHandleInformation(read_, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOA si{};
-        si.cb = sizeof si;
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdOutput = write;
-        si.hStdError = write;
-        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        std::string cmd = "\"" + exe + "\" " + args;
-        PROCESS_INFORMATION pi{};
-        if (CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-            CloseHandle(pi.hThread);
-            process_ = pi.hProcess;
-        }
-        CloseHandle(write);
+        const Child child = start(exe, args, Output::Merged);
+        read_ = child.out;
+        process_ = child.process;
     }
     ~ClientRun() {
         if (read_) CloseHandle(read_);
@@ -110,8 +98,6 @@ private:
     std::string pending_;
     std::vector<std::string> lines_;
 };
-
-inline bool has(const std::string& line, const std::string& part) { return line.find(part) != std::string::npos; }
 
 // The JSON line of a step, or "".
 inline std::string step_line(const ClientRun& run, const std::string& step) {

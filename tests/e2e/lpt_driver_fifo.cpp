@@ -12,6 +12,8 @@
 #include "zrn/param_block.h"
 #include "zrn/text.h"
 
+using namespace zrn::e2e;
+
 using OpenLpt = std::uint8_t(ZRN_STDCALL*)(zrn::DriverParamBlock*, std::int32_t);
 using PutLpt = std::uint8_t(ZRN_STDCALL*)(zrn::DriverParamBlock*, const char*);
 using CloseLpt = std::uint8_t(ZRN_STDCALL*)(zrn::DriverParamBlock*);

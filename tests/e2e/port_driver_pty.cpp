@@ -13,6 +13,8 @@
 #include "zrn/param_block.h"
 #include "zrn/text.h"
 
+using namespace zrn::e2e;
+
 using OpenCom = std::uint8_t(ZRN_STDCALL*)(zrn::DriverParamBlock*, std::int32_t);
 using PutCom = std::uint8_t(ZRN_STDCALL*)(zrn::DriverParamBlock*, const char*);
 using CloseCom = std::uint8_t(ZRN_STDCALL*)(zrn::DriverParamBlock*);

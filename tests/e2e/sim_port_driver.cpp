@@ -5,17 +5,18 @@
 #include <windows.h>
 
 #include <cstdio>
-
-#include "proc.h"
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "proc.h"
 #include "sim_win32.h"
 #include "zrn/callconv.h"
 #include "zrn/param_block.h"
 #include "zrn/status_callback.h"
 #include "zrn/text.h"
+
+using namespace zrn::e2e;
 
 namespace {
 
@@ -26,7 +27,9 @@ using Capture = std::int32_t(ZRN_STDCALL*)(std::int32_t, zrn::StatusCaptureCallb
 
 Reports g_reports;
 
-void ZRN_STDCALL on_report(const char* name, std::int32_t value) { g_reports.add(name, value); }
+void ZRN_STDCALL on_report(const char* name, std::int32_t value) {
+    g_reports.add(name, value);
+}
 
 // The driver polls every 20 ms.
 bool wait_report(const std::string& name, int value) {
@@ -62,22 +65,21 @@ int main(int argc, char** argv) {
     b.Device.BaudRate = 5;
     b.Device.DataBitLen = 8;
     b.Device.StopBits = 1;
-    check(open(&b, 0) == 1, "OpenCom CD347 on simulated COM2");
-    check(sim->com[1].open == 1 && sim->com[1].baud == 9600, "port open with its settings");
-    check(wait_report("CD347", 0), "first poll reports the closed drawer");
+    E2E_CHECK(open(&b, 0) == 1, "OpenCom CD347 on simulated COM2");
+    E2E_CHECK(sim->com[1].open == 1 && sim->com[1].baud == 9600, "port open with its settings");
+    E2E_CHECK(wait_report("CD347", 0), "first poll reports the closed drawer");
     sim->com[1].modem = 0;
-    check(wait_report("CD347", 1), "opening the drawer is reported");
+    E2E_CHECK(wait_report("CD347", 1), "opening the drawer is reported");
     const std::uint32_t before = sim->com[1].written_total;
-    check(put(&b, "\x1b\x70") == 1, "PutCom with the poll thread paused");
-    check(sim->com[1].written_total == before + 2 && sim->com[1].written[before] == 0x1b, "bytes recorded");
+    E2E_CHECK(put(&b, "\x1b\x70") == 1, "PutCom with the poll thread paused");
+    E2E_CHECK(sim->com[1].written_total == before + 2 && sim->com[1].written[before] == 0x1b, "bytes recorded");
 
     zrn::DriverParamBlock c = b;
     zrn::copy_field(c.Device.DeviceName, "CD347-2");
     c.Device.Port = 3;
     c.PortHandle = 0;
-    check(open(&c, 1) == 0 && c.PortHandle == -1, "a port made to fail does not open");
-    check(close(&b) == 1 && sim->com[1].open == 0, "CloseCom closes the simulated port");
+    E2E_CHECK(open(&c, 1) == 0 && c.PortHandle == -1, "a port made to fail does not open");
+    E2E_CHECK(close(&b) == 1 && sim->com[1].open == 0, "CloseCom closes the simulated port");
     sim->com[2].fail_open = 0;
-    std::printf("%d failed\n", failures());
-    return failures() ? 1 : 0;
+    return checks_done();
 }

@@ -17,6 +17,8 @@
 #include "zrn/status_callback.h"
 #include "zrn/win32/win32_platform.h"
 
+using namespace zrn::e2e;
+
 namespace {
 
 using Unit = std::int32_t(ZRN_STDCALL*)(std::int32_t);
@@ -32,7 +34,9 @@ bool wait_reports(std::size_t n) {
     return g_reports.wait([&](const auto& items) { return items.size() >= n; });
 }
 
-int report(std::size_t i) { return g_reports.items().at(i).second; }
+int report(std::size_t i) {
+    return g_reports.items().at(i).second;
+}
 
 }  // namespace
 
@@ -67,36 +71,35 @@ int main(int argc, char** argv) {
     if (!can_unload) return 5;
     capture(1, on_report);
 
-    check(can_unload() == S_OK, "nothing running yet: may unload");
-    check(open_port(0) == 1, "OpenUPort finds the simulated drawer");
-    check(can_unload() == S_FALSE, "no unload while the status thread runs");
+    E2E_CHECK(can_unload() == S_OK, "nothing running yet: may unload");
+    E2E_CHECK(open_port(0) == 1, "OpenUPort finds the simulated drawer");
+    E2E_CHECK(can_unload() == S_FALSE, "no unload while the status thread runs");
     sim->usb.drawer_state = 1;
     zrn::sim::usb_report(sim, lock);
-    check(wait_reports(1) && report(0) == 1, "opening by hand is reported (the closed start is not)");
+    E2E_CHECK(wait_reports(1) && report(0) == 1, "opening by hand is reported (the closed start is not)");
     sim->usb.drawer_state = 2;
     zrn::sim::usb_report(sim, lock);
-    check(wait_reports(2) && report(1) == 2, "closing is reported");
+    E2E_CHECK(wait_reports(2) && report(1) == 2, "closing is reported");
 
-    check(fire(0) == 1, "OpenUCashDrawer sees the drawer open");
-    check(sim->usb.opening_reports == 1, "one opening report");
-    check(status(0) == 1, "the acknowledgement");
-    check(status(0) == 1, "then the current state");
+    E2E_CHECK(fire(0) == 1, "OpenUCashDrawer sees the drawer open");
+    E2E_CHECK(sim->usb.opening_reports == 1, "one opening report");
+    E2E_CHECK(status(0) == 1, "the acknowledgement");
+    E2E_CHECK(status(0) == 1, "then the current state");
 
     sim->usb.ignore_fires = 1;
     sim->usb.drawer_state = 2;
     zrn::sim::usb_report(sim, lock);
     wait_reports(4);
-    check(fire(0) == 0, "a drawer that ignores fires gives 0");
+    E2E_CHECK(fire(0) == 0, "a drawer that ignores fires gives 0");
 
     sim->usb.present = 0;
     zrn::sim::usb_report(sim, lock);
     Sleep(300);
-    check(fire(0) == -1, "unplugged: the restart's reopen fails");
+    E2E_CHECK(fire(0) == -1, "unplugged: the restart's reopen fails");
     sim->usb.present = 1;
     sim->usb.ignore_fires = 0;
-    check(status(0) == 2, "replugged: the next command restarts the thread");
-    check(close_port(0) == 1, "CloseUPort");
-    check(can_unload() == S_OK, "the thread stopped: may unload");
-    std::printf("%d failed\n", failures());
-    return failures() ? 1 : 0;
+    E2E_CHECK(status(0) == 2, "replugged: the next command restarts the thread");
+    E2E_CHECK(close_port(0) == 1, "CloseUPort");
+    E2E_CHECK(can_unload() == S_OK, "the thread stopped: may unload");
+    return checks_done();
 }

@@ -11,6 +11,7 @@
 #undef OpenService
 
 #include "ZRNOPOSCD_h.h"
+#include "proc.h"
 #include "so_env.h"
 
 using namespace zrn;
@@ -23,34 +24,9 @@ namespace {
 
 constexpr std::uint32_t kCts = 0x10;
 
-std::string self_path() {
-    char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return std::string(path, n);
-}
-
-// Runs this program again in a child mode and returns its exit code (-1
-// when it could not start or did not end in time).
-HANDLE spawn(const std::string& args) {
-    std::string cmd = "\"" + self_path() + "\" " + args;
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return nullptr;
-    CloseHandle(pi.hThread);
-    return pi.hProcess;
-}
-
-int finish(HANDLE process, DWORD timeout_ms = 30000 * ZRN_TIME_FACTOR) {
-    if (!process) return -1;
-    DWORD code = static_cast<DWORD>(-1);
-    if (WaitForSingleObject(process, timeout_ms) != WAIT_OBJECT_0 || !GetExitCodeProcess(process, &code))
-        code = static_cast<DWORD>(-1);
-    CloseHandle(process);
-    return static_cast<int>(code);
-}
-
-int run_child(const std::string& args) { return finish(spawn(args)); }
+// Runs this program again in a child mode: its exit code, -1 when it could
+// not start or did not end in time.
+int run_child(const std::string& args) { return finish(spawn_self(args), 30000 * ZRN_TIME_FACTOR); }
 
 // Lets the report of the state found at enabling arrive, then forgets it.
 void settle(EventReceiver& co) {
@@ -463,14 +439,14 @@ TEST_F(SoE2E, SimultaneousClaimsNeverBothSucceed) {
         HANDLE go = CreateEventA(nullptr, TRUE, FALSE, "ZRNTestRaceGo");
         HANDLE done = CreateEventA(nullptr, TRUE, FALSE, "ZRNTestRaceDone");
         HANDLE kids[kChildren];
-        for (HANDLE& k : kids) k = spawn("--child-race CD615");
+        for (HANDLE& k : kids) k = spawn_self("--child-race CD615");
         for (int i = 0; i < kChildren; ++i) EXPECT_EQ(WaitForSingleObject(ready_sem, 30000 * ZRN_TIME_FACTOR), WAIT_OBJECT_0);
         SetEvent(go);
         for (int i = 0; i < kChildren; ++i) EXPECT_EQ(WaitForSingleObject(tried_sem, 30000 * ZRN_TIME_FACTOR), WAIT_OBJECT_0);
         SetEvent(done);
         int winners = 0, refused = 0;
         for (HANDLE k : kids) {
-            const int code = finish(k);
+            const int code = finish(k, 30000 * ZRN_TIME_FACTOR);
             winners += code == 0 ? 1 : 0;
             refused += code == OPOS_E_CLAIMED ? 1 : 0;
         }

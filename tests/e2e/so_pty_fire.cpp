@@ -18,11 +18,11 @@ int main() {
         client::EventReceiver co;
         client::ServiceClient c;
         const auto result = ready(c, &co, "CD926");
-        check(static_cast<bool>(result), result ? "open, claim, enable on COM1" : result.message());
-        check(c.open_drawer() == 0, "OpenDrawer through PutCom");
+        E2E_CHECK(static_cast<bool>(result), result ? "open, claim, enable on COM1" : result.message());
+        E2E_CHECK(c.open_drawer() == 0, "OpenDrawer through PutCom");
         c.set_number(PIDX_DeviceEnabled, 0);
-        check(c.result_code() == 0, "disable");
-        check(c.close() == 0, "close");
+        E2E_CHECK(c.result_code() == 0, "disable");
+        E2E_CHECK(c.close() == 0, "close");
         failed = failures();
     }
     CoUninitialize();

@@ -14,6 +14,7 @@
 
 #include "ZRNOPOSCD_h.h"
 #include "opos_client.h"
+#include "proc.h"
 
 using zrn::client::narrow;
 using zrn::client::widen;
@@ -29,16 +30,8 @@ std::wstring guid_text(REFGUID g) {
 }
 
 int regsvr32(const std::wstring& flags) {
-    std::wstring cmd = L"regsvr32.exe /s " + flags + L" \"" + kDll + L"\"";
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
-    CloseHandle(pi.hThread);
-    DWORD code = static_cast<DWORD>(-1);
-    if (WaitForSingleObject(pi.hProcess, 60000 * ZRN_TIME_FACTOR) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hProcess);
-    return static_cast<int>(code);
+    return zrn::e2e::finish(zrn::e2e::start("regsvr32.exe", "/s " + narrow(flags) + " \"" + narrow(kDll) + "\"").process,
+                            60000 * ZRN_TIME_FACTOR);
 }
 
 bool key_exists(const std::wstring& path, REGSAM view = 0) {

@@ -12,6 +12,7 @@
 #undef OpenService
 
 #include "ZRNOPOSCD_h.h"
+#include "proc.h"
 #include "so_env.h"
 
 using namespace zrn;
@@ -51,36 +52,6 @@ private:
     HANDLE map_ = nullptr;
     Counters* c_ = nullptr;
 };
-
-std::string self_path() {
-    char path[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    return std::string(path, n);
-}
-
-HANDLE spawn(const std::string& args) {
-    std::string cmd = "\"" + self_path() + "\" " + args;
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return nullptr;
-    CloseHandle(pi.hThread);
-    return pi.hProcess;
-}
-
-// The child's exit code, or -1 when it did not end within the bound.
-int finish(HANDLE process, DWORD timeout_ms) {
-    if (!process) return -1;
-    DWORD code = static_cast<DWORD>(-1);
-    if (WaitForSingleObject(process, timeout_ms) != WAIT_OBJECT_0) {
-        TerminateProcess(process, 99);  // a child of this test, by its own handle
-        code = static_cast<DWORD>(-1);
-    } else if (!GetExitCodeProcess(process, &code)) {
-        code = static_cast<DWORD>(-1);
-    }
-    CloseHandle(process);
-    return static_cast<int>(code);
-}
 
 // One contending process: kRounds claim attempts on one drawer; each won
 // claim enables, fires, disables and releases. Exit 0, or the step that
@@ -126,7 +97,7 @@ TEST_F(SoStress, EightProcessesContendForOneDrawer) {
     ASSERT_NE(shared.get(), nullptr);
     *shared.get() = Counters{};
     std::vector<HANDLE> kids;
-    for (int i = 0; i < kProcesses; ++i) kids.push_back(spawn("--child-contend CD926"));
+    for (int i = 0; i < kProcesses; ++i) kids.push_back(spawn_self("--child-contend CD926"));
     std::vector<int> codes;
     for (HANDLE k : kids) codes.push_back(finish(k, 300000 * ZRN_TIME_FACTOR));
     for (int i = 0; i < kProcesses; ++i) EXPECT_EQ(codes[i], 0) << "process " << i << " (-1: hung)";

@@ -11,12 +11,12 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "zrn/device_config.h"
 #include "zrn/device_types.h"
+#include "zrn/text.h"
 #include "zrn/win32/win32_platform.h"
 
 using namespace zrn;
@@ -26,15 +26,6 @@ namespace {
 int bad(const std::string& what) {
     std::fprintf(stderr, "sample_config: %s\n", what.c_str());
     return 2;
-}
-
-bool to_number(const std::string& text, std::int32_t* out) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    const long v = std::strtol(text.c_str(), &end, 10);
-    if (*end != '\0') return false;
-    *out = static_cast<std::int32_t>(v);
-    return true;
 }
 
 // Name=Value onto the entry; false for an unknown name or a bad number.
@@ -52,7 +43,7 @@ bool set_field(config::DeviceEntry* e, const std::string& name, const std::strin
                                      {"Status", &config::DeviceEntry::Status},
                                      {"DrawerNo", &config::DeviceEntry::DrawerNo}};
     for (const Number& n : numbers)
-        if (name == n.name) return to_number(value, &(e->*n.field));
+        if (name == n.name) return parse_int32(value, &(e->*n.field));
     if (name == "FirstOC") e->FirstOC = value;
     else if (name == "SecondOC") e->SecondOC = value;
     else if (name == "DeviceDesc") e->DeviceDesc = value;
@@ -75,7 +66,7 @@ int main(int argc, char** argv) {
             if (i + 2 > args.size()) return bad("settings needs TARGETPATH and TRACEENABLED");
             config::ServiceSettings s;
             s.TargetPath = args[i++];
-            if (!to_number(args[i++], &s.TraceEnabled)) return bad("TRACEENABLED is no number");
+            if (!parse_int32(args[i++], &s.TraceEnabled)) return bad("TRACEENABLED is no number");
             if (!config::write_service_settings(reg, s)) return 1;
         } else if (command == "device") {
             if (i >= args.size()) return bad("device needs a KEY");

@@ -210,6 +210,44 @@ TEST(Win32Clock, LocalTimeIsConsistent) {
     EXPECT_GE(c.monotonic_ms(), before + 10);
 }
 
+// A program shows which call failed and why, not just that something did.
+TEST(Win32LastError, AdaptersKeepTheFailingCallAndItsCode) {
+    win32::Win32Registry reg;
+    EXPECT_FALSE(reg.last_error()) << "nothing failed yet";
+    platform::RegKey key = 0;
+    ASSERT_EQ(reg.open_key(platform::kHklm, "SOFTWARE\\ZRNNoSuchKey", false, &key), ERROR_FILE_NOT_FOUND);
+    win32::LastError e = reg.last_error();
+    EXPECT_EQ(e.operation, "RegOpenKeyExA \"SOFTWARE\\ZRNNoSuchKey\"");
+    EXPECT_EQ(e.code, static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(win32::describe(e).rfind("RegOpenKeyExA \"SOFTWARE\\ZRNNoSuchKey\" failed: Win32 error 2", 0), 0u)
+        << win32::describe(e);
+
+    // The end of an enumeration is no failure: the earlier one stays.
+    ASSERT_EQ(reg.open_key(platform::kHklm, "SOFTWARE", false, &key), ERROR_SUCCESS);
+    std::string name;
+    EXPECT_EQ(reg.enum_key(key, 1000000, &name), ERROR_NO_MORE_ITEMS);
+    reg.close_key(key);
+    EXPECT_EQ(reg.last_error().operation, e.operation);
+    reg.clear_last_error();
+    EXPECT_FALSE(reg.last_error());
+    EXPECT_EQ(win32::describe(reg.last_error()), "");
+
+    win32::Win32Files files;
+    bool held = true;
+    EXPECT_EQ(files.open_existing_for_write("C:\\ZRNNoSuchFolder\\x.log", &held), platform::Files::kInvalid);
+    EXPECT_FALSE(held);
+    e = files.last_error();
+    EXPECT_EQ(e.operation, "CreateFileA \"C:\\ZRNNoSuchFolder\\x.log\"");
+    EXPECT_EQ(e.code, static_cast<std::uint32_t>(ERROR_PATH_NOT_FOUND));
+
+    // A write returns nothing: the adapter is the only one that knows it failed.
+    files.write(platform::Files::Handle{0}, "x", 1);
+    EXPECT_EQ(files.last_error().operation, "WriteFile");
+    EXPECT_EQ(files.last_error().code, static_cast<std::uint32_t>(ERROR_INVALID_HANDLE));
+
+    EXPECT_FALSE(win32::Win32Threads().last_error());
+}
+
 TEST(Win32Threads, RunsDetachedWork) {
     win32::Win32Threads th;
     HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);

@@ -11,19 +11,38 @@
 #include "sim_hid.h"
 #include "sim_win32.h"
 #include "zrn/drawersim/drawersim.h"
+#include "zrn/win32/last_error.h"
 
 namespace {
 
 namespace ds = zrn::drawersim;
+using zrn::win32::last_error_of;
+using zrn::win32::LastError;
 
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
 // How long `release` waits for the holder to let go.
 constexpr DWORD kReleaseWaitMs = 10000;
 
-int failed(const std::string& message) {
-    std::fprintf(stderr, "drawersim: %s\n", message.c_str());
+// The message, and the Win32 call behind it when one failed.
+int failed(const std::string& message, const LastError& cause = {}) {
+    if (cause)
+        std::fprintf(stderr, "drawersim: %s: %s\n", message.c_str(), zrn::win32::describe(cause).c_str());
+    else
+        std::fprintf(stderr, "drawersim: %s\n", message.c_str());
     return kFailed;
+}
+
+int no_block() {
+    return failed("cannot map the simulator block",
+                  last_error_of("CreateFileMappingA or MapViewOfFile", zrn::sim::kSimMappingName));
+}
+
+// A named object of a running `drawersim hold` that could not be opened:
+// missing means no hold runs; anything else is a failure of its own.
+int no_holder(const char* call, const char* name) {
+    const LastError e = last_error_of(call, name);
+    return failed("no `drawersim hold` is running", e.code == ERROR_FILE_NOT_FOUND ? LastError{} : e);
 }
 
 bool owned(DWORD wait) {
@@ -34,10 +53,13 @@ bool owned(DWORD wait) {
 // ended). The event exists before the mutex is owned, so a `release` that
 // finds a holder always finds the event too.
 int hold() {
-    if (!zrn::sim::shared_state()) return failed("cannot map the simulator block");
+    if (!zrn::sim::shared_state()) return no_block();
     HANDLE release = CreateEventA(nullptr, FALSE, FALSE, ds::kReleaseEventName);
+    if (!release)
+        return failed("cannot create the holder's named objects", last_error_of("CreateEventA", ds::kReleaseEventName));
     HANDLE holder = CreateMutexA(nullptr, FALSE, ds::kHolderMutexName);
-    if (!release || !holder) return failed("cannot create the holder's named objects");
+    if (!holder)
+        return failed("cannot create the holder's named objects", last_error_of("CreateMutexA", ds::kHolderMutexName));
     if (!owned(WaitForSingleObject(holder, 0))) return failed("another `drawersim hold` is running");
     ResetEvent(release);  // a release signalled while no holder ran
     std::printf("holding the simulator block until `drawersim release`\n");
@@ -50,14 +72,16 @@ int hold() {
 
 int release() {
     HANDLE holder = OpenMutexA(SYNCHRONIZE, FALSE, ds::kHolderMutexName);
+    if (!holder) return no_holder("OpenMutexA", ds::kHolderMutexName);
     HANDLE release = OpenEventA(EVENT_MODIFY_STATE, FALSE, ds::kReleaseEventName);
-    if (!holder || !release) return failed("no `drawersim hold` is running");
+    if (!release) return no_holder("OpenEventA", ds::kReleaseEventName);
     // The mutex may outlive a holder that just ended; it is free then.
     if (owned(WaitForSingleObject(holder, 0))) {
         ReleaseMutex(holder);
         return failed("no `drawersim hold` is running");
     }
-    SetEvent(release);
+    if (!SetEvent(release))
+        return failed("cannot tell the holder to let go", last_error_of("SetEvent", ds::kReleaseEventName));
     if (!owned(WaitForSingleObject(holder, kReleaseWaitMs))) return failed("the holder did not let go of the block");
     ReleaseMutex(holder);
     std::printf("released\n");
@@ -66,7 +90,7 @@ int release() {
 
 int run(const ds::Command& c) {
     zrn::sim::SimState* s = zrn::sim::shared_state();
-    if (!s) return failed("cannot map the simulator block");
+    if (!s) return no_block();
     const bool held = zrn::sim::shared_state_held_elsewhere();
     if (ds::changes_block(c) && !held)
         return failed(

@@ -51,15 +51,7 @@ const VerbSpec* find_verb(const std::string& s) {
     return nullptr;
 }
 
-bool parse_number(const std::string& s, std::int32_t* out) {
-    if (s.empty()) return false;
-    errno = 0;
-    char* end = nullptr;
-    const long long v = std::strtoll(s.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || v < INT32_MIN || v > INT32_MAX) return false;
-    *out = static_cast<std::int32_t>(v);
-    return true;
-}
+bool parse_number(const std::string& s, std::int32_t* out) { return parse_int32(s, out); }
 
 bool is_number(const std::string& s) {
     std::int32_t v;

@@ -4,6 +4,7 @@
 #include "zrn/platform/files.h"
 #include "zrn/platform/registry.h"
 #include "zrn/platform/threads.h"
+#include "zrn/win32/last_error.h"
 
 namespace zrn::win32 {
 
@@ -17,6 +18,14 @@ public:
 class Win32Threads final : public platform::Threads {
 public:
     bool start(std::function<void()> work) override;
+
+    // The last call of this adapter that failed (kept until the next failure
+    // or clear_last_error()).
+    LastError last_error() const { return errors_.get(); }
+    void clear_last_error() { errors_.clear(); }
+
+private:
+    LastErrorSlot errors_;
 };
 
 // HKEY_LOCAL_MACHINE through the ANSI registry API.
@@ -42,9 +51,17 @@ public:
     platform::RegStatus delete_value(platform::RegKey key, std::string_view name) override;
     platform::RegStatus delete_key(platform::RegKey parent, std::string_view subkey) override;
 
+    // The last call of this adapter that failed (kept until the next failure
+    // or clear_last_error()).
+    LastError last_error() const { return errors_.get(); }
+    void clear_last_error() { errors_.clear(); }
+
 private:
     unsigned long view_flag() const;
+    // Keeps a failing status (the end of an enumeration is none) and returns it.
+    platform::RegStatus noted(platform::RegStatus st, const char* call, std::string_view subject);
     RegistryView view_;
+    LastErrorSlot errors_;
 };
 
 class Win32Files final : public platform::Files {
@@ -58,6 +75,16 @@ public:
     bool read(Handle h, void* data, std::size_t max, std::size_t* got) override;
     void write(Handle h, const void* data, std::size_t size) override;
     void close(Handle h) override;
+
+    // The last call of this adapter that failed (kept until the next failure
+    // or clear_last_error()).
+    LastError last_error() const { return errors_.get(); }
+    void clear_last_error() { errors_.clear(); }
+
+private:
+    // Keeps GetLastError()'s code when a call failed; returns ok.
+    bool noted(bool ok, const char* call, std::string_view subject = {});
+    LastErrorSlot errors_;
 };
 
 }  // namespace zrn::win32

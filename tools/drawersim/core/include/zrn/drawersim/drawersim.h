@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "zrn/modem_status.h"
 #include "zrn/sim/sim_state.h"
 
 namespace zrn::drawersim {
@@ -19,7 +20,7 @@ inline constexpr const char* kHolderMutexName = "ZRNDrawerSimHolder";
 inline constexpr const char* kReleaseEventName = "ZRNDrawerSimRelease";
 
 // The modem lines a word can show.
-constexpr std::int32_t kModemLines = 0xF0;
+constexpr std::int32_t kModemLines = static_cast<std::int32_t>(kMsCts | kMsDsr | kMsRing | kMsRlsd);
 
 enum class Verb { Help, Status, Open, Close, Lines, Unplug, Replug, IgnoreFires, Received, FailOpen, Hold, Release };
 
