@@ -10,6 +10,7 @@
 
 #include "client_run.h"
 #include "opos_client.h"
+#include "zrn/cfg/snapshot.h"
 #include "zrn/device_config.h"
 #include "zrn/device_types.h"
 #include "zrn/json.h"
@@ -54,15 +55,7 @@ bool reports(const Output& r, const std::string& view, const std::string& check,
 }
 
 void delete_tree(platform::Registry& reg, const std::string& path) {
-    std::vector<std::string> subs;
-    {
-        platform::ScopedKey key(reg);
-        if (reg.open_key(platform::kHklm, path, true, key.out()) != platform::kRegOk) return;
-        std::string name;
-        for (std::uint32_t i = 0; reg.enum_key(key.get(), i, &name) == platform::kRegOk; ++i) subs.push_back(name);
-    }
-    for (const auto& s : subs) delete_tree(reg, path + "\\" + s);
-    reg.delete_key(platform::kHklm, path);
+    cfg::delete_tree(reg, platform::kHklm, path);
 }
 
 config::DeviceEntry entry(const std::string& key, std::int32_t port) {

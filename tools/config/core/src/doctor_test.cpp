@@ -7,6 +7,7 @@
 
 #include "test_pe.h"
 #include "zrn/cfg/pe_image.h"
+#include "zrn/cfg/snapshot.h"
 #include "zrn/device_config.h"
 #include "zrn/fakes/fake_registry.h"
 #include "zrn/json.h"
@@ -65,15 +66,7 @@ void delete_value(platform::Registry& reg, const std::string& path, const std::s
 }
 
 void delete_tree(platform::Registry& reg, const std::string& path) {
-    std::vector<std::string> subs;
-    {
-        platform::ScopedKey key(reg);
-        if (reg.open_key(platform::kHklm, path, true, key.out()) != platform::kRegOk) return;
-        std::string name;
-        for (std::uint32_t i = 0; reg.enum_key(key.get(), i, &name) == platform::kRegOk; ++i) subs.push_back(name);
-    }
-    for (const auto& s : subs) delete_tree(reg, path + "\\" + s);
-    ASSERT_EQ(reg.delete_key(platform::kHklm, path), platform::kRegOk) << path;
+    ASSERT_TRUE(cfg::delete_tree(reg, platform::kHklm, path)) << path;
 }
 
 std::string entry_path(const std::string& key) { return std::string(kDeviceClassKey) + "\\" + key; }
