@@ -24,6 +24,12 @@ void check(const std::vector<std::uint8_t>& bytes) {
     }
 }
 
+// A name an export table can hold: it ends at its first zero byte, and the
+// reader takes none as long as its limit.
+bool representable(const std::string& name) {
+    return !name.empty() && name.size() < kPeMaxNameLength && name.find('\0') == std::string::npos;
+}
+
 }  // namespace
 
 // First byte even: the rest is the file. Odd: bit 1 picks amd64 over i386;
@@ -48,10 +54,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ++i;
             break;
         }
-        if (spec.exports.size() < 64) spec.exports.push_back(name);
+        if (representable(name) && spec.exports.size() < 64) spec.exports.push_back(name);
         name.clear();
     }
-    if (!name.empty() && spec.exports.size() < 64) spec.exports.push_back(name);
+    if (representable(name) && spec.exports.size() < 64) spec.exports.push_back(name);
     std::vector<std::uint8_t> image = testing::make_pe(spec);
     {
         // The image as built is always read back whole.
