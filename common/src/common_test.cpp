@@ -84,6 +84,19 @@ TEST(ParseInt32, TakesOnlyAWholeNumberInRange) {
     }
 }
 
+TEST(TextHelpers, CaseFoldingTouchesOnlyAsciiLettersAndTrimTakesBlanksAndTabs) {
+    EXPECT_EQ(ascii_lower("CashDrawer-7\xC9"), "cashdrawer-7\xC9");
+    EXPECT_EQ(ascii_upper("cd926-2"), "CD926-2");
+    EXPECT_TRUE(equal_ignoring_case("Front", "fRONT"));
+    EXPECT_FALSE(equal_ignoring_case("Front", "Fronts"));
+    EXPECT_FALSE(equal_ignoring_case("\xC9", "\xE9")) << "only ASCII letters fold";
+    EXPECT_EQ(trim_blanks(" \tTill 7\t "), "Till 7");
+    EXPECT_EQ(trim_blanks(" \t "), "");
+    EXPECT_EQ(join({"a", "b", "c"}), "a, b, c");
+    EXPECT_EQ(join({"a"}, " "), "a");
+    EXPECT_EQ(join({}, " "), "");
+}
+
 TEST(UnitIndex, ServiceObjectRuleReadsTheDash) {
     EXPECT_EQ(so_unit_index("CD926"), 0);
     EXPECT_EQ(so_unit_index("CD347-2"), 1);

@@ -54,6 +54,40 @@ bool parse_int32(std::string_view text, std::int32_t* out) {
     return true;
 }
 
+std::string ascii_lower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+std::string ascii_upper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && ascii_lower(a) == ascii_lower(b);
+}
+
+std::string_view trim_blanks(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+std::string join(const std::vector<std::string>& items, std::string_view separator) {
+    std::string out;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i > 0) out += separator;
+        out += items[i];
+    }
+    return out;
+}
+
 std::int32_t so_unit_index(std::string_view device_name) {
     if (device_name.size() > 5 && device_name[5] == '-') {
         // One or two digits; a longer number names no unit rather than another one.

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zrn {
 
@@ -35,6 +36,16 @@ std::int32_t decimal_value(std::string_view text);
 // A whole command-line or file number: an optional sign and digits, nothing
 // else, within the 32-bit range. False (out unchanged) otherwise.
 bool parse_int32(std::string_view text, std::int32_t* out);
+
+// ASCII letters folded to one case, other bytes left as they are: how the
+// registry's names compare for the names this system writes.
+std::string ascii_lower(std::string_view text);
+std::string ascii_upper(std::string_view text);
+bool equal_ignoring_case(std::string_view a, std::string_view b);
+// Blanks and tabs removed at both ends.
+std::string_view trim_blanks(std::string_view text);
+// The items with the separator between them.
+std::string join(const std::vector<std::string>& items, std::string_view separator = ", ");
 
 // Unit index as the Service Object derives it from a DeviceName: when the
 // character at position 5 is '-', the one- or two-digit number after it

@@ -42,24 +42,6 @@ std::string format(std::string_view pattern, Args... args) {
     return out;
 }
 
-std::string trim(std::string_view s) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-    while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-    return std::string(s);
-}
-
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 template <std::size_t N>
 int index_of(const std::array<std::string_view, N>& items, std::string_view text) {
     for (std::size_t i = 0; i < N; ++i)
@@ -106,7 +88,7 @@ void AddDevicePagePresenter::on_model_selected(int index) {
 }
 
 int AddDevicePagePresenter::on_next() {
-    LogicalName = trim(LogicalName);
+    LogicalName = std::string(trim_blanks(LogicalName));
     if (TypeKey.empty()) TypeKey = std::string(kDeviceTypes[0].key);
     if (!LogicalName.empty() && logical_name_taken(store_, TypeKey, LogicalName)) {
         prompter_.ask(format(kNameTakenPage1, LogicalName.c_str()), kMessageCaption, Buttons::Ok, Icon::Error);
@@ -616,7 +598,7 @@ bool LdnDialogPresenter::taken(const std::string& name) const {
 }
 
 void LdnDialogPresenter::on_add() {
-    const std::string name = trim(EntryText);
+    const std::string name = std::string(trim_blanks(EntryText));
     EntryText.clear();
     if (name.empty()) return;
     if (taken(name)) {

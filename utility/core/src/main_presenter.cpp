@@ -49,14 +49,6 @@ std::string port_text(std::int32_t device_id, const std::string& stored) {
     }
 }
 
-// Blanks around a logical name do not make it another name for the list.
-std::string_view trim_blanks(std::string_view s) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-    return s;
-}
-
 // Ascending by the trimmed names' bytes; of names equal once trimmed the
 // first enumerated stays, with its blanks.
 void sort_and_drop_equal(std::vector<std::string>* names) {

@@ -7,36 +7,13 @@
 #include "zrn/device_config.h"
 #include "zrn/device_types.h"
 #include "zrn/json.h"
+#include "zrn/text.h"
 #include "zrn/utility/device_store.h"
 #include "zrn/utility/rules.h"
 #include "zrn/utility/usb_config.h"
 
 namespace zrn::cfg {
 
-namespace {
-
-std::string upper(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return out;
-}
-
-bool same_name(std::string_view a, std::string_view b) { return upper(a) == upper(b); }
-
-std::string join(const std::vector<std::string>& items, std::string_view sep = ", ") {
-    std::string out;
-    for (std::size_t i = 0; i < items.size(); ++i) out += (i ? std::string(sep) : "") + items[i];
-    return out;
-}
-
-std::string trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return std::string(s);
-}
-
-}  // namespace
 
 std::string config_usage() {
     return "usage: zrncd config [--view 32|64] VERB ...\n"
@@ -219,7 +196,7 @@ private:
         for (const std::string& k : keys)
             if (k == given) return *key = k, true;
         for (const std::string& k : keys)
-            if (same_name(k, given)) return *key = k, true;
+            if (equal_ignoring_case(k, given)) return *key = k, true;
         for (const auto& [name, target] : config::read_logical_names(views_.reg))
             if (name == given)
                 return refuse("'" + given + "' is a logical name of " + target + "; give the device key " + target);
@@ -259,12 +236,12 @@ private:
     bool check_new_names(const std::string& key, const std::vector<std::string>& given, std::vector<std::string>* out) {
         bool ok = true;
         for (const std::string& raw : given) {
-            const std::string name = trim(raw);
+            const std::string name(trim_blanks(raw));
             if (name.empty() || name.size() > 127) {
                 ok = refuse("'" + raw + "' is no logical name: 1 to 127 characters");
             } else if (utility::logical_name_taken(store_, key, name)) {
                 ok = refuse("the logical name '" + name + "' already exists; use a different name");
-            } else if (std::any_of(out->begin(), out->end(), [&](const std::string& n) { return same_name(n, name); })) {
+            } else if (std::any_of(out->begin(), out->end(), [&](const std::string& n) { return equal_ignoring_case(n, name); })) {
                 ok = refuse("the logical name '" + name + "' is given twice");
             } else {
                 out->push_back(name);
@@ -281,7 +258,7 @@ private:
     }
 
     void add(const Command& c) {
-        const DeviceType* type = device_type_of(upper(c.target));
+        const DeviceType* type = device_type_of(ascii_upper(c.target));
         if (!type || c.target.size() != kTypeKeyLength)
             return void(refuse("'" + c.target + "' is no device type; use CD926, CD347 or CD615"));
         if (type->DeviceID == kDeviceIdUsb)

@@ -28,11 +28,6 @@ constexpr std::size_t kTextCapacity = 1024;
 const std::vector<std::string> kPortExports(kPortDriverExports.begin(), kPortDriverExports.end());
 const std::vector<std::string> kUsbExports(kUsbDriverExports.begin(), kUsbDriverExports.end());
 
-std::string lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 bool key_exists(Registry& reg, const std::string& path) {
     ScopedKey key(reg);
     return reg.open_key(platform::kHklm, path, false, key.out()) == platform::kRegOk;
@@ -62,12 +57,6 @@ std::vector<std::string> sub_keys(Registry& reg, const std::string& path) {
     for (std::uint32_t i = 0; i < 100000 && reg.enum_key(key.get(), i, &name) == platform::kRegOk; ++i)
         names.push_back(name);
     return names;
-}
-
-std::string join(const std::vector<std::string>& items, const char* sep = ", ") {
-    std::string s;
-    for (const auto& i : items) s += (s.empty() ? "" : sep) + i;
-    return s;
 }
 
 // "a", "a and b", "a, b and c".
@@ -503,10 +492,10 @@ private:
     void logical_names() {
         const config::LogicalNames names = config::read_logical_names(reg_);
         std::set<std::string> keys;
-        for (const auto& k : keys_) keys.insert(lower(k));
+        for (const auto& k : keys_) keys.insert(ascii_lower(k));
         int dangling = 0;
         for (const auto& [name, target] : names) {
-            if (keys.count(lower(target))) continue;
+            if (keys.count(ascii_lower(target))) continue;
             ++dangling;
             add(check::kLogicalName, Severity::fail,
                 "the logical name " + name + " points at " + target + ", which has no entry",

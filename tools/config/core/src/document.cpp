@@ -16,13 +16,6 @@ namespace {
 
 constexpr std::string_view kStatusTexts[] = {"CTS", "RI", "CTS+RI", "none"};
 
-std::string lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 // The texts a number setting is shown with, by code; empty when its codes
 // are shown as they are.
 std::vector<std::pair<std::int32_t, std::string>> code_texts(std::int32_t device_id, std::string_view name) {
@@ -46,12 +39,6 @@ std::vector<std::pair<std::int32_t, std::string>> code_texts(std::int32_t device
             t.emplace_back(static_cast<std::int32_t>(i), std::string(kStatusTexts[i]));
     }
     return t;
-}
-
-std::string join(const std::vector<std::string>& items, std::string_view sep) {
-    std::string out;
-    for (std::size_t i = 0; i < items.size(); ++i) out += (i ? std::string(sep) : "") + items[i];
-    return out;
 }
 
 }  // namespace
@@ -81,7 +68,7 @@ bool parse_setting(std::int32_t device_id, const config::Setting& s, std::string
     std::int32_t code = 0;
     bool found = parse_int32(text, &code) && config::code_allowed(s.sel, code);
     for (const auto& [c, t] : texts)
-        if (!found && lower(t) == lower(text)) {
+        if (!found && ascii_lower(t) == ascii_lower(text)) {
             code = c;
             found = true;
         }
@@ -247,7 +234,7 @@ void read_device(const json::Value& v, const std::string& place, Checker& check,
         return;
     }
     for (const Device& d : out->devices)
-        if (lower(d.entry.DeviceName) == lower(name)) check.error(place + ".key", "'" + name + "' is given twice");
+        if (ascii_lower(d.entry.DeviceName) == ascii_lower(name)) check.error(place + ".key", "'" + name + "' is given twice");
 
     Device d;
     d.entry = config::default_entry(name, *type);
@@ -314,7 +301,7 @@ void read_name(const json::Value& v, const std::string& place, Checker& check, C
         return;
     }
     for (const auto& [other, t] : out->names)
-        if (lower(other) == lower(n)) {
+        if (ascii_lower(other) == ascii_lower(n)) {
             check.error(place + ".name", "'" + n + "' is given twice (the registry ignores case in names)");
             return;
         }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "zrn/text.h"
+
 namespace zrn::cfg {
 
 using platform::kRegNoMoreItems;
@@ -28,13 +30,6 @@ bool capture_key(Registry& reg, RegKey key, int depth, std::vector<std::pair<std
     if (st != kRegNoMoreItems) return false;
     for (i = 0; (st = reg.enum_key(key, i, &name)) == kRegOk; ++i) subkeys->push_back(name);
     return st == kRegNoMoreItems;
-}
-
-bool same_name(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               const auto low = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-               return low(x) == low(y);
-           });
 }
 
 }  // namespace
@@ -116,18 +111,18 @@ bool restore_key(Registry& reg, RegKey key, const auto& recorded, int depth) {
     std::vector<std::string> kept_in_order;
     for (const std::string& v : now_values)
         if (std::any_of(recorded.values.begin(), recorded.values.end(),
-                        [&](const auto& r) { return same_name(r.first, v); }))
+                        [&](const auto& r) { return equal_ignoring_case(r.first, v); }))
             kept_in_order.push_back(v);
     bool in_order = kept_in_order.size() <= recorded.values.size();
     for (std::size_t i = 0; in_order && i < kept_in_order.size(); ++i)
-        in_order = same_name(kept_in_order[i], recorded.values[i].first);
+        in_order = equal_ignoring_case(kept_in_order[i], recorded.values[i].first);
     for (const std::string& v : now_values) {
         const bool kept = std::find(kept_in_order.begin(), kept_in_order.end(), v) != kept_in_order.end();
         if (!kept || !in_order) ok &= reg.delete_value(key, v) == kRegOk;
     }
     for (const std::string& k : now_keys) {
         const bool kept = std::any_of(recorded.subkeys.begin(), recorded.subkeys.end(),
-                                      [&](const auto& r) { return same_name(r.name, k); });
+                                      [&](const auto& r) { return equal_ignoring_case(r.name, k); });
         if (!kept) ok &= delete_tree(reg, key, k);
     }
     for (const auto& [value_name, data] : recorded.values) ok &= reg.set_value(key, value_name, data) == kRegOk;

@@ -12,13 +12,6 @@ using detail::kLineNames;
 using detail::LineName;
 using detail::target_name;
 
-std::string lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 // Plain decimal digits only: "+1", " 1" and "1x" are refused.
 std::optional<std::int32_t> decimal(std::string_view s) {
     std::int32_t v = 0;
@@ -48,7 +41,7 @@ std::optional<std::int64_t> number(std::string_view s) {
 }
 
 std::optional<Target> parse_target(std::string_view text) {
-    const std::string t = lower(text);
+    const std::string t = ascii_lower(text);
     if (t == "usb") return Target{Target::Usb, 0};
     if (t.size() == 4 && t[3] >= '1') {
         if (t.compare(0, 3, "com") == 0 && t[3] <= '4') return Target{Target::Com, t[3] - '1'};
@@ -58,7 +51,7 @@ std::optional<Target> parse_target(std::string_view text) {
 }
 
 std::optional<bool> parse_switch(std::string_view text) {
-    const std::string t = lower(text);
+    const std::string t = ascii_lower(text);
     if (t == "on") return true;
     if (t == "off") return false;
     return std::nullopt;
@@ -88,7 +81,7 @@ std::optional<std::int32_t> parse_lines(std::string_view text) {
     std::size_t start = 0;
     for (;;) {
         const std::size_t plus = text.find('+', start);
-        const std::string token = lower(text.substr(start, plus == std::string_view::npos ? plus : plus - start));
+        const std::string token = ascii_lower(text.substr(start, plus == std::string_view::npos ? plus : plus - start));
         if (token.empty()) return std::nullopt;
         bool known = false;
         if (token == "none") known = true;
@@ -151,7 +144,7 @@ Parsed parse(std::span<const std::string> args) {
     if (help_option) return Parsed{Command{}, {}};
     if (words.empty()) return fail("no command given");
 
-    const std::string verb = lower(words[0]);
+    const std::string verb = ascii_lower(words[0]);
     bool found = false;
     for (const VerbName& v : kVerbs) {
         if (verb == v.name) {
