@@ -154,7 +154,7 @@ void DeviceSettingsPresenter::fill_lists() {
 }
 
 void DeviceSettingsPresenter::show_defaults() {
-    SettingsValues v;
+    config::DeviceEntry v;
     v.Status = 0;
     if (is_serial(type_)) {
         v.Port = 1;
@@ -180,7 +180,7 @@ void DeviceSettingsPresenter::show_defaults() {
 }
 
 void DeviceSettingsPresenter::show_values() {
-    const SettingsValues& v = values_;
+    const config::DeviceEntry& v = values_;
     switch (type_) {
         case kDeviceIdSerialII:
         case kDeviceIdSmartSerial:
@@ -318,7 +318,7 @@ void DeviceSettingsPresenter::load_entry() {
     const auto text = [&](std::string_view name, std::string* out) {
         return store_.read_text(key, name, out) != DeviceStore::kNotRead;
     };
-    SettingsValues& v = values_;
+    config::DeviceEntry& v = values_;
     const bool port_read = number("Port", &v.Port);
     if (is_serial(type)) {
         if (port_read && v.Port >= 1 && v.Port <= 4) Port = "COM" + std::to_string(v.Port);
@@ -434,7 +434,7 @@ bool DeviceSettingsPresenter::port_conflict_check() {
 }
 
 void DeviceSettingsPresenter::take_numbers() {
-    SettingsValues& v = values_;
+    config::DeviceEntry& v = values_;
     if (is_serial(type_)) {
         for (int i = 1; i <= 4; ++i)
             if (Port == "COM" + std::to_string(i)) v.Port = i;
@@ -465,18 +465,12 @@ void DeviceSettingsPresenter::full_save() {
     if (store_.open_device_key(entry_key_, &key) != DeviceStore::kOpened) return;
     const DeviceType& type = kDeviceTypes[type_];
     take_numbers();
-    const SettingsValues& v = values_;
-    config::DeviceEntry entry = config::default_entry(KeyName, type);
-    entry.Port = v.Port;
-    entry.BaudRate = v.BaudRate;
-    entry.DataBitLen = v.DataBitLen;
-    entry.StopBits = v.StopBits;
-    entry.Parity = v.Parity;
-    entry.HandShaking = v.HandShaking;
-    entry.Status = v.Status;
-    entry.DrawerNo = v.DrawerNo;
-    entry.FirstOC = v.FirstOC;
-    entry.SecondOC = v.SecondOC;
+    // The page's settings under the name, type and description of the key.
+    config::DeviceEntry entry = values_;
+    const config::DeviceEntry identity = config::default_entry(KeyName, type);
+    entry.DeviceName = identity.DeviceName;
+    entry.DeviceID = identity.DeviceID;
+    entry.DeviceDesc = identity.DeviceDesc;
     store_.write_entry(key, entry);
     store_.close_key(key);
     show_values();
@@ -487,7 +481,7 @@ void DeviceSettingsPresenter::settings_save() {
     KeyName = entry_key_;
     if (store_.open_device_key(entry_key_, &key) != DeviceStore::kOpened) return;
     take_numbers();
-    const SettingsValues& v = values_;
+    const config::DeviceEntry& v = values_;
     const auto text = [&](std::string_view name, std::string_view value) { store_.write_text(key, name, value); };
     const auto number = [&](std::string_view name, std::int32_t value) { store_.write_number(key, name, value); };
     number("Port", v.Port);

@@ -247,6 +247,16 @@ void CDeviceSettingsDlg::copy_out() {
     updating_ = false;
 }
 
+void CDeviceSettingsDlg::relay(void (DeviceSettingsPresenter::*handler)()) {
+    copy_in();
+    (p_.*handler)();
+    copy_out();
+}
+
+void CDeviceSettingsDlg::focus_open_char() {
+    if (p_.FocusOpenChar != 0) SetFocus(GetDlgItem(hwnd_, p_.FocusOpenChar == 1 ? IDC_FIRST_OC : IDC_SECOND_OC));
+}
+
 INT_PTR CDeviceSettingsDlg::handle(UINT message, WPARAM wparam, LPARAM) {
     if (message == WM_INITDIALOG) {
         SetWindowTextA(hwnd_, p_.Title().c_str());
@@ -263,40 +273,22 @@ INT_PTR CDeviceSettingsDlg::handle(UINT message, WPARAM wparam, LPARAM) {
     const int code = HIWORD(wparam);
     switch (id) {
         case IDC_CTS:
+            if (code != BN_CLICKED) return FALSE;
+            relay(&DeviceSettingsPresenter::on_cts_clicked);
+            return TRUE;
         case IDC_RING:
             if (code != BN_CLICKED) return FALSE;
-            copy_in();
-            if (id == IDC_CTS) {
-                p_.on_cts_clicked();
-            } else {
-                p_.on_ring_clicked();
-            }
-            copy_out();
+            relay(&DeviceSettingsPresenter::on_ring_clicked);
             return TRUE;
         case IDC_HAND_SHAKING:
-            if (code == CBN_SELCHANGE) {
-                copy_in();
-                p_.on_hand_shaking_selected();
-                copy_out();
-            } else if (code == CBN_KILLFOCUS) {
-                copy_in();
-                p_.on_hand_shaking_kill_focus();
-                copy_out();
-            }
+            if (code == CBN_SELCHANGE) relay(&DeviceSettingsPresenter::on_hand_shaking_selected);
+            if (code == CBN_KILLFOCUS) relay(&DeviceSettingsPresenter::on_hand_shaking_kill_focus);
             return TRUE;
         case IDC_PORT:
-            if (code == CBN_EDITCHANGE) {
-                copy_in();
-                p_.on_port_edited();
-                copy_out();
-            }
+            if (code == CBN_EDITCHANGE) relay(&DeviceSettingsPresenter::on_port_edited);
             return TRUE;
         case IDC_KEY:
-            if (code == EN_CHANGE) {
-                copy_in();
-                p_.on_key_edited();
-                copy_out();
-            }
+            if (code == EN_CHANGE) relay(&DeviceSettingsPresenter::on_key_edited);
             return TRUE;
         case IDC_FIRST_OC:
         case IDC_SECOND_OC:
@@ -307,11 +299,8 @@ INT_PTR CDeviceSettingsDlg::handle(UINT message, WPARAM wparam, LPARAM) {
             return TRUE;
         case IDC_HEALTH_CHECK:
             if (code != BN_CLICKED) return FALSE;
-            copy_in();
-            p_.on_health_check();
-            copy_out();
-            if (p_.FocusOpenChar != 0)
-                SetFocus(GetDlgItem(hwnd_, p_.FocusOpenChar == 1 ? IDC_FIRST_OC : IDC_SECOND_OC));
+            relay(&DeviceSettingsPresenter::on_health_check);
+            focus_open_char();
             return TRUE;
         case IDOK: {
             copy_in();
@@ -319,8 +308,8 @@ INT_PTR CDeviceSettingsDlg::handle(UINT message, WPARAM wparam, LPARAM) {
             copy_out();
             if (r != kStayOpen) {
                 end(r);
-            } else if (p_.FocusOpenChar != 0) {
-                SetFocus(GetDlgItem(hwnd_, p_.FocusOpenChar == 1 ? IDC_FIRST_OC : IDC_SECOND_OC));
+            } else {
+                focus_open_char();
             }
             return TRUE;
         }

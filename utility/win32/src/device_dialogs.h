@@ -76,6 +76,10 @@ private:
     INT_PTR handle(UINT message, WPARAM wparam, LPARAM lparam) override;
     void copy_in();
     void copy_out();
+    // The controls to the presenter, one of its handlers, the result back.
+    void relay(void (DeviceSettingsPresenter::*handler)());
+    // Puts the focus on the opening code the presenter found at fault.
+    void focus_open_char();
     DeviceSettingsPresenter& p_;
     bool updating_ = false;
 };

@@ -17,18 +17,12 @@
 #include <string>
 #include <string_view>
 
-#include "device_dialogs.h"
 #include "dialog_driver.h"
-#include "main_frame.h"
 #include "opos_client.h"
 #include "resource.h"
 #include "sim_win32.h"
-#include "win32_prompter.h"
+#include "utility_app.h"
 #include "zrn/device_config.h"
-#include "zrn/utility/device_store.h"
-#include "zrn/utility/main_presenter.h"
-#include "zrn/utility/usb_config.h"
-#include "zrn/win32/win32_platform.h"
 
 namespace {
 
@@ -182,24 +176,12 @@ int main(int argc, char** argv) {
     }
 
     // The same windows and objects as QVTUtility's own WinMain.
-    HINSTANCE instance = GetModuleHandleA(nullptr);
-    zrn::win32::Win32Registry registry;
-    zrn::win32::Win32Files files;
-    zrn::utility::win32::Win32Prompter prompter;
-    zrn::utility::DeviceStore store(registry, prompter);
-    zrn::utility::UsbConfig usb_config(files);
-    zrn::utility::LeftViewPresenter presenter(store, usb_config, prompter);
-    zrn::win32::Win32Clock clock;
-    zrn::utility::win32::DialogHost dialogs(instance, store, prompter, clock);
-    zrn::utility::win32::CMainFrame frame(presenter, prompter);
-    frame.set_dialog_host(&dialogs);
-    if (!frame.Create(instance)) {
+    zrn::utility::win32::UtilityApp app(GetModuleHandleA(nullptr));
+    if (!app.show(SW_SHOW)) {
         std::fprintf(stderr, "demo scene: the main window was not created\n");
         return 1;
     }
-    ShowWindow(frame.hwnd(), SW_SHOW);
-    UpdateWindow(frame.hwnd());
-    HWND main = frame.hwnd();
+    HWND main = app.main_window();
 
     t::drive(
         [&] {
@@ -209,7 +191,7 @@ int main(int argc, char** argv) {
                 DispatchMessageA(&m);
             }
         },
-        [&] { run_script(scene, main, registry); });
+        [&] { run_script(scene, main, app.registry()); });
     if (SUCCEEDED(com)) CoUninitialize();
     return scene.ok ? 0 : 1;
 }

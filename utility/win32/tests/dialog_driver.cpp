@@ -143,18 +143,4 @@ bool call_registration(const char* dll, const char* entry) {
     return ok;
 }
 
-bool run_program(const std::string& program, const std::string& args, DWORD timeout_ms) {
-    std::string line = "\"" + program + "\" " + args;
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
-    const bool ended = WaitForSingleObject(pi.hProcess, timeout_ms) == WAIT_OBJECT_0;
-    DWORD code = 1;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return ended && code == 0;
-}
-
 }  // namespace zrn::utility::win32::testing

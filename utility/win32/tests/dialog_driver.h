@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "proc.h"
+
 namespace zrn::utility::win32::testing {
 
 // The visible dialog or message box of the UI thread (the one drive() runs
@@ -53,7 +55,9 @@ void drive(const std::function<void()>& run_dialog, const std::function<void()>&
 bool call_registration(const char* dll, const char* entry);
 
 // Runs a program (Windows path) with these arguments and waits for it
-// (bounded); true when it ended with status 0.
-bool run_program(const std::string& program, const std::string& args, DWORD timeout_ms = 20000);
+// (bounded; one that hangs is ended); true when it ended with status 0.
+inline bool run_program(const std::string& program, const std::string& args, DWORD timeout_ms = 20000) {
+    return e2e::finish(e2e::start(program, args).process, timeout_ms) == 0;
+}
 
 }  // namespace zrn::utility::win32::testing

@@ -103,20 +103,6 @@ struct SettingsEnabling {
     bool second_oc = false;      // second label and field
 };
 
-// The stored numbers of one entry.
-struct SettingsValues {
-    std::int32_t Port = 0;
-    std::int32_t BaudRate = 0;
-    std::int32_t DataBitLen = 0;
-    std::int32_t StopBits = 0;
-    std::int32_t Parity = 0;
-    std::int32_t HandShaking = 0;
-    std::int32_t Status = 0;
-    std::int32_t DrawerNo = 0;
-    std::string FirstOC;
-    std::string SecondOC;
-};
-
 // Page 2 of the wizard (Add) and the modify page (Modify): the same controls
 // and rules, different store work.
 class DeviceSettingsPresenter {
@@ -170,7 +156,7 @@ public:
     // After Finish: the entry's key name, for the main window.
     std::string DialogDeviceKey;
     std::int32_t type_number() const { return type_; }
-    const SettingsValues& values() const { return values_; }
+    const config::DeviceEntry& values() const { return values_; }
     bool entry_created() const { return created_; }
 
 private:
@@ -197,7 +183,7 @@ private:
     std::string entry_key_;  // the entry's key name, whatever field 1002 holds
     std::string logical_name_;
     std::int32_t type_ = -1;
-    SettingsValues values_;
+    config::DeviceEntry values_;
     bool created_ = false;
     bool name_added_ = false;
     bool usb_loaded_ = false;
