@@ -136,9 +136,15 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (!args.empty() && args[0] == "doctor") return run_doctor(std::vector<std::string>(args.begin() + 1, args.end()));
-    if (!args.empty() && args[0] == "config") return cfg::config_main({args.begin() + 1, args.end()});
+    std::vector<std::string> args;
+    switch (cli::tool_of(std::vector<std::string>(argv + 1, argv + argc), &args)) {
+        case cli::Tool::Doctor:
+            return run_doctor(args);
+        case cli::Tool::Config:
+            return cfg::config_main(args);
+        case cli::Tool::Steps:
+            break;
+    }
     cli::Options options;
     const std::string error = cli::parse(args, &options);
     if (!error.empty()) {

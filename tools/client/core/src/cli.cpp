@@ -94,6 +94,19 @@ std::string usage() {
            "Exit status: 0 when every step succeeded, 1 when a step failed, 2 for bad arguments.\n";
 }
 
+Tool tool_of(const std::vector<std::string>& args, std::vector<std::string>* rest) {
+    *rest = args;
+    std::size_t i = 0;
+    while (i < args.size() && args[i].rfind("--", 0) == 0) {
+        // The tools' options that take a value.
+        i += args[i] == "--view" || args[i] == "--name" ? 2 : 1;
+    }
+    if (i >= args.size()) return Tool::Steps;
+    const Tool tool = args[i] == "config" ? Tool::Config : args[i] == "doctor" ? Tool::Doctor : Tool::Steps;
+    if (tool != Tool::Steps) rest->erase(rest->begin() + static_cast<std::ptrdiff_t>(i));
+    return tool;
+}
+
 std::string parse(const std::vector<std::string>& args, Options* out) {
     *out = Options{};
     std::size_t i = 0;

@@ -58,6 +58,24 @@ TEST(CliParse, BadArgumentsAreNamed) {
     EXPECT_EQ(error_of({"list", "fire"}), "'list' takes no further steps");
 }
 
+TEST(CliParse, ToolWordMayFollowOptions) {
+    using Args = std::vector<std::string>;
+    Args rest;
+    EXPECT_EQ(tool_of({"config", "list"}, &rest), Tool::Config);
+    EXPECT_EQ(rest, (Args{"list"}));
+    EXPECT_EQ(tool_of({"--json", "config", "list"}, &rest), Tool::Config);
+    EXPECT_EQ(rest, (Args{"--json", "list"})) << "the option goes on to the tool's parser";
+    EXPECT_EQ(tool_of({"--view", "32", "--json", "doctor"}, &rest), Tool::Doctor);
+    EXPECT_EQ(rest, (Args{"--view", "32", "--json"}));
+    // A device of that name is a step's argument, not the tool.
+    EXPECT_EQ(tool_of({"open", "doctor", "fire"}, &rest), Tool::Steps);
+    EXPECT_EQ(rest, (Args{"open", "doctor", "fire"}));
+    EXPECT_EQ(tool_of({"--json", "list"}, &rest), Tool::Steps);
+    EXPECT_EQ(tool_of({}, &rest), Tool::Steps);
+    EXPECT_EQ(tool_of({"--view"}, &rest), Tool::Steps) << "an option missing its value";
+    EXPECT_TRUE(rest == Args{"--view"});
+}
+
 TEST(CliFormat, StepsAndEventsAsTextAndJson) {
     StepReport r;
     r.step = "claim";

@@ -35,6 +35,14 @@ struct Options {
     std::vector<Step> steps;
 };
 
+// zrncd's tools: the drawer steps (and "list"), the scripted configuration
+// ("config") and the health report ("doctor").
+enum class Tool { Steps, Config, Doctor };
+// Which tool a command line asks for. Options may stand before the tool's
+// word ("--json config list"); *rest is the command line without that word,
+// for the tool's own parser.
+Tool tool_of(const std::vector<std::string>& args, std::vector<std::string>* rest);
+
 // Empty on success, else a message naming the offending argument.
 std::string parse(const std::vector<std::string>& args, Options* out);
 std::string usage();
