@@ -59,3 +59,18 @@ function(zrn_add_test name)
     set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${ZRN_T300} ${T_PROPERTIES})
   endif()
 endfunction()
+
+# A Wine test of the registered Service Object that runs on the 64-bit build
+# only: under the emulated 32-bit VM it would take most of the run, and the
+# 64-bit build runs the same code. The other build lists it as skipped.
+function(zrn_win64_only_test name locks timeout why)
+  if(ZRN_ARCH STREQUAL "win64")
+    set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED "wine;so_registered"
+      RESOURCE_LOCK "${locks}" TIMEOUT ${timeout})
+  elseif(ZRN_WINE_TESTS)
+    set_tests_properties(${name} PROPERTIES DISABLED TRUE)
+    add_test(NAME ${name}_skipped
+      COMMAND ${CMAKE_COMMAND} -E echo "skipped: ${why} (emulated VM)")
+    set_tests_properties(${name}_skipped PROPERTIES SKIP_REGULAR_EXPRESSION "skipped:")
+  endif()
+endfunction()

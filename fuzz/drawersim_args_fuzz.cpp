@@ -7,13 +7,7 @@
 #include "zrn/drawersim/drawersim.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::string> args(1);
-    for (std::size_t i = 0; i < size; ++i) {
-        if (data[i] == 0)
-            args.emplace_back();
-        else
-            args.back().push_back(static_cast<char>(data[i]));
-    }
+    const std::vector<std::string> args = fuzz_arguments(data, size);
     const zrn::drawersim::Parsed parsed = zrn::drawersim::parse(args);
     (void)parsed;
     for (const auto& a : args) {

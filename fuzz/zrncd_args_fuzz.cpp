@@ -7,13 +7,7 @@
 #include "zrn/cli/cli.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::string> args(1);
-    for (std::size_t i = 0; i < size; ++i) {
-        if (data[i] == 0)
-            args.emplace_back();
-        else
-            args.back().push_back(static_cast<char>(data[i]));
-    }
+    const std::vector<std::string> args = fuzz_arguments(data, size);
     zrn::cli::Options options;
     const std::string error = zrn::cli::parse(args, &options);
     for (const auto& a : args) {

@@ -18,14 +18,7 @@ constexpr const wchar_t* kClassName = L"ZRNOPOSCDImpl Class";
 class ClassFactory final : public IClassFactory {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *out = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        return query_single<IClassFactory>(this, IID_IClassFactory, riid, out);
     }
     // One static factory: a reference to it keeps the module loaded.
     ULONG STDMETHODCALLTYPE AddRef() override {

@@ -27,15 +27,17 @@ public:
     EmptyConnectionPoints() { lock_module(); }
     ~EmptyConnectionPoints() { unlock_module(); }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    // A new enumerator, handed out with one reference.
+    static HRESULT create(IEnumConnectionPoints** out) {
         if (!out) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IEnumConnectionPoints) {
-            *out = static_cast<IEnumConnectionPoints*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        *out = new (std::nothrow) EmptyConnectionPoints;
+        if (!*out) return E_OUTOFMEMORY;
+        (*out)->AddRef();
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        return query_single<IEnumConnectionPoints>(this, IID_IEnumConnectionPoints, riid, out);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
     ULONG STDMETHODCALLTYPE Release() override {
@@ -50,13 +52,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Skip(ULONG count) override { return count == 0 ? S_OK : S_FALSE; }
     HRESULT STDMETHODCALLTYPE Reset() override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumConnectionPoints** out) override {
-        if (!out) return E_POINTER;
-        *out = new (std::nothrow) EmptyConnectionPoints;
-        if (!*out) return E_OUTOFMEMORY;
-        (*out)->AddRef();
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumConnectionPoints** out) override { return create(out); }
 
 private:
     LONG refs_ = 0;
@@ -174,11 +170,7 @@ public:
     // IConnectionPointContainer: events go through the Control Object's
     // IDispatch, so there are no connection points.
     HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** out) override {
-        if (!out) return E_POINTER;
-        *out = new (std::nothrow) EmptyConnectionPoints;
-        if (!*out) return E_OUTOFMEMORY;
-        (*out)->AddRef();
-        return S_OK;
+        return EmptyConnectionPoints::create(out);
     }
     HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID, IConnectionPoint** out) override {
         if (out) *out = nullptr;

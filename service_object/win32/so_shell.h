@@ -40,6 +40,19 @@ HRESULT member_dispid(const wchar_t* name, DISPID* id);
 // The class factory's work: a new object, optionally inside an aggregate.
 HRESULT create_cash_drawer(IUnknown* outer, REFIID riid, void** out);
 
+// QueryInterface of an object that has one interface besides IUnknown.
+template <typename Interface>
+HRESULT query_single(Interface* self, REFIID own, REFIID riid, void** out) {
+    if (!out) return E_POINTER;
+    if (riid != IID_IUnknown && riid != own) {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    *out = self;
+    self->AddRef();
+    return S_OK;
+}
+
 // Texts crossing the COM boundary: UTF-16 there, ANSI inside.
 std::string to_ansi(const wchar_t* text, int length);
 BSTR to_bstr(const std::string& text);

@@ -55,6 +55,14 @@ CLASS_KEY = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\CashDrawer"
 SERVICE_KEY = "SOFTWARE\\OLEforRetail\\ServiceInfo\\ZRN OPOS ADK"
 UNINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall"
 FILES = ["ZRNOPOSCD.dll", "PortDrawerSO.DLL", "USB730SO.DLL", "QVTUtility.exe", "tools/zrncd.exe"]
+# The USB entry the package writes when the till has none.
+EXPECTED_CD730 = {"(Default)": ("REG_SZ", "ZRNOPOSCD.SO"), "ADKConfig": ("REG_SZ", "ZRN 3.38.1_CCO"),
+                  "ServiceVersion": ("REG_SZ", "3.38.1_CCO"),
+                  "ServiceDesc": ("REG_SZ", "ZRN OPOS CashDrawer Service Object (serial, parallel, USB)"),
+                  "DeviceDesc": ("REG_SZ", "Model 730 USBLine(tm) Interface"), "DeviceName": ("REG_SZ", "CD730"),
+                  "DeviceID": ("REG_DWORD", "0x3"), "DeviceState": ("REG_DWORD", "0x0"), "PortSel": ("REG_SZ", "USB"),
+                  "Port": ("REG_DWORD", "0x0"), "StatusSel": ("REG_SZ", "0,1,2,3"), "Status": ("REG_DWORD", "0x0"),
+                  "TimeOut": ("REG_DWORD", "0x3e8")}
 SIM_FILES = ["sim/PortDrawerSO.DLL", "sim/USB730SO.DLL", "tools/drawersim.exe"]
 
 ARCH = {
@@ -373,13 +381,7 @@ def scenario(args, pfx, arch, pkgs, version, old_version):
     check(settings.get("TargetPath") == ("REG_SZ", inst), "TargetPath is the install folder: %s" % (settings.get("TargetPath"),))
     check(settings.get("TraceEnabled") == ("REG_DWORD", "0x0"), "TraceEnabled is 0 by default")
     cd730 = snap.get((CLASS_KEY + "\\CD730").lower(), {})
-    expected730 = {"(Default)": ("REG_SZ", "ZRNOPOSCD.SO"), "ADKConfig": ("REG_SZ", "ZRN 3.38.1_CCO"),
-                   "ServiceVersion": ("REG_SZ", "3.38.1_CCO"),
-                   "ServiceDesc": ("REG_SZ", "ZRN OPOS CashDrawer Service Object (serial, parallel, USB)"),
-                   "DeviceDesc": ("REG_SZ", "Model 730 USBLine(tm) Interface"), "DeviceName": ("REG_SZ", "CD730"),
-                   "DeviceID": ("REG_DWORD", "0x3"), "DeviceState": ("REG_DWORD", "0x0"), "PortSel": ("REG_SZ", "USB"),
-                   "Port": ("REG_DWORD", "0x0"), "StatusSel": ("REG_SZ", "0,1,2,3"), "Status": ("REG_DWORD", "0x0"),
-                   "TimeOut": ("REG_DWORD", "0x3e8")}
+    expected730 = EXPECTED_CD730
     check(cd730 == expected730, "an absent CD730 entry is created with the USB type's values")
 
     # 3. The technician's changes, then the major upgrade.
@@ -564,13 +566,7 @@ def x86_and_side_by_side(args, pfx, pkg86, pkg64):
     tl = "software\\classes\\typelib\\%s\\1.0\\409" % LIBID.lower()
     check(snap["64"].get(tl + "\\win32") and snap["64"].get(tl + "\\win64"), "the type library is registered for both")
     new730 = r.snap("devices64", views=("64",))["64"].get(cd730, {})
-    expected730 = {"(Default)": ("REG_SZ", "ZRNOPOSCD.SO"), "ADKConfig": ("REG_SZ", "ZRN 3.38.1_CCO"),
-                   "ServiceVersion": ("REG_SZ", "3.38.1_CCO"),
-                   "ServiceDesc": ("REG_SZ", "ZRN OPOS CashDrawer Service Object (serial, parallel, USB)"),
-                   "DeviceDesc": ("REG_SZ", "Model 730 USBLine(tm) Interface"), "DeviceName": ("REG_SZ", "CD730"),
-                   "DeviceID": ("REG_DWORD", "0x3"), "DeviceState": ("REG_DWORD", "0x0"), "PortSel": ("REG_SZ", "USB"),
-                   "Port": ("REG_DWORD", "0x0"), "StatusSel": ("REG_SZ", "0,1,2,3"), "Status": ("REG_DWORD", "0x0"),
-                   "TimeOut": ("REG_DWORD", "0x3e8")}
+    expected730 = EXPECTED_CD730
     check(new730 == expected730, "64-bit view: the absent CD730 entry is created with the USB type's values %s"
           % (sorted(set(new730.items()) ^ set(expected730.items()))[:4],))
     fired("x86", "side by side", r.rc("fire86"), r.out("fire86"))

@@ -78,6 +78,16 @@ std::shared_ptr<FakeRegistry::Node> FakeRegistry::resolve(RegKey key, bool* writ
     return it->second.node;
 }
 
+std::shared_ptr<FakeRegistry::Node> FakeRegistry::resolve_writable(RegKey key, RegStatus* st) const {
+    bool writable = false;
+    auto node = resolve(key, &writable, st);
+    if (node && !writable) {
+        *st = kRegAccessDenied;
+        return nullptr;
+    }
+    return node;
+}
+
 RegKey FakeRegistry::add_handle(std::shared_ptr<Node> node, bool writable) {
     const RegKey k = next_;
     next_ += 4;
@@ -164,10 +174,8 @@ RegStatus FakeRegistry::query_value(RegKey key, std::string_view name, std::size
 RegStatus FakeRegistry::set_value(RegKey key, std::string_view name, const RegData& data) {
     std::lock_guard lock(mu_);
     RegStatus st;
-    bool writable = false;
-    auto node = resolve(key, &writable, &st);
+    auto node = resolve_writable(key, &st);
     if (!node) return st;
-    if (!writable) return kRegAccessDenied;
     auto it = node->find_value(name);
     if (it != node->values.end())
         it->second = data;
@@ -179,10 +187,8 @@ RegStatus FakeRegistry::set_value(RegKey key, std::string_view name, const RegDa
 RegStatus FakeRegistry::delete_value(RegKey key, std::string_view name) {
     std::lock_guard lock(mu_);
     RegStatus st;
-    bool writable = false;
-    auto node = resolve(key, &writable, &st);
+    auto node = resolve_writable(key, &st);
     if (!node) return st;
-    if (!writable) return kRegAccessDenied;
     auto it = node->find_value(name);
     if (it == node->values.end()) return kRegNotFound;
     node->values.erase(it);

@@ -40,6 +40,9 @@ private:
         bool writable;
     };
     std::shared_ptr<Node> resolve(platform::RegKey key, bool* writable, platform::RegStatus* st) const;
+    // The node of a key opened for writing; null with kRegAccessDenied for a
+    // read-only handle.
+    std::shared_ptr<Node> resolve_writable(platform::RegKey key, platform::RegStatus* st) const;
     platform::RegKey add_handle(std::shared_ptr<Node> node, bool writable);
 
     mutable std::mutex mu_;
