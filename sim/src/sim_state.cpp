@@ -41,6 +41,11 @@ SimPort* SimSerialPorts::port_of(portdrv::PortHandle h) {
     return nullptr;
 }
 
+SimPort* SimSerialPorts::open_port_of(portdrv::PortHandle h) {
+    SimPort* p = port_of(h);
+    return p && p->open ? p : nullptr;
+}
+
 portdrv::PortHandle SimSerialPorts::open(const std::string& name) {
     std::lock_guard guard(lock_);
     portdrv::PortHandle h = portdrv::kInvalidPort;
@@ -57,8 +62,8 @@ portdrv::PortHandle SimSerialPorts::open(const std::string& name) {
 
 bool SimSerialPorts::get_settings(portdrv::PortHandle h, portdrv::LineSettings* s) {
     std::lock_guard guard(lock_);
-    SimPort* p = port_of(h);
-    if (!p || !p->open) return false;
+    SimPort* p = open_port_of(h);
+    if (!p) return false;
     s->baud = static_cast<std::uint32_t>(p->baud);
     s->data_bits = static_cast<std::uint8_t>(p->data_bits);
     s->stop_bits = static_cast<std::uint8_t>(p->stop_bits);
@@ -74,8 +79,8 @@ bool SimSerialPorts::get_settings(portdrv::PortHandle h, portdrv::LineSettings* 
 
 bool SimSerialPorts::set_settings(portdrv::PortHandle h, const portdrv::LineSettings& s) {
     std::lock_guard guard(lock_);
-    SimPort* p = port_of(h);
-    if (!p || !p->open || s.xon == s.xoff) return false;  // as a real port refuses
+    SimPort* p = open_port_of(h);
+    if (!p || s.xon == s.xoff) return false;  // as a real port refuses
     p->baud = static_cast<std::int32_t>(s.baud);
     p->data_bits = s.data_bits;
     p->stop_bits = s.stop_bits;
@@ -91,31 +96,30 @@ bool SimSerialPorts::set_settings(portdrv::PortHandle h, const portdrv::LineSett
 
 bool SimSerialPorts::modem_status(portdrv::PortHandle h, std::uint32_t* word) {
     std::lock_guard guard(lock_);
-    SimPort* p = port_of(h);
-    if (!p || !p->open || h >= kLptBase) return false;
+    SimPort* p = open_port_of(h);
+    if (!p || h >= kLptBase) return false;
     *word = static_cast<std::uint32_t>(p->modem);
     return true;
 }
 
 bool SimSerialPorts::set_dtr_inactive(portdrv::PortHandle h) {
     std::lock_guard guard(lock_);
-    SimPort* p = port_of(h);
-    if (!p || !p->open) return false;
+    SimPort* p = open_port_of(h);
+    if (!p) return false;
     p->dtr_control = 0;
     return true;
 }
 
 bool SimSerialPorts::purge(portdrv::PortHandle h) {
     std::lock_guard guard(lock_);
-    SimPort* p = port_of(h);
-    return p && p->open;
+    return open_port_of(h) != nullptr;
 }
 
 bool SimSerialPorts::write(portdrv::PortHandle h, const void* data, std::size_t size, std::size_t* written) {
     std::lock_guard guard(lock_);
-    SimPort* p = port_of(h);
+    SimPort* p = open_port_of(h);
     *written = 0;
-    if (!p || !p->open) return false;
+    if (!p) return false;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     for (std::size_t i = 0; i < size; ++i, ++p->written_total)
         if (p->written_total < kSimWrittenMax) p->written[p->written_total] = bytes[i];
@@ -125,8 +129,8 @@ bool SimSerialPorts::write(portdrv::PortHandle h, const void* data, std::size_t 
 
 bool SimSerialPorts::close(portdrv::PortHandle h) {
     std::lock_guard guard(lock_);
-    SimPort* p = port_of(h);
-    if (!p || !p->open) return false;
+    SimPort* p = open_port_of(h);
+    if (!p) return false;
     p->open = 0;
     return true;
 }

@@ -17,6 +17,16 @@ void ServiceModule::trace(bool when, const char* format, ...) {
     va_end(args);
 }
 
+void ServiceModule::trace_framed(const char* format, ...) {
+    if (!trace_switch().every_line()) return;
+    ports_.trace.separator();
+    va_list args;
+    va_start(args, format);
+    ports_.trace.vmessagef(format, args);
+    va_end(args);
+    ports_.trace.separator();
+}
+
 // --- table of opened devices ---------------------------------------------
 
 bool ServiceModule::open_table_add(const std::string& name, ControlObject co, const void* owner) {
@@ -88,10 +98,7 @@ void ServiceModule::raise(const EventEntry& e) {
 }
 
 void ServiceModule::raise_status_update(std::int32_t status) {
-    const bool every = trace_switch().every_line();
-    if (every) ports_.trace.separator();
-    trace(every, "%s%ld", "< StatusUpdateEvent=", static_cast<long>(status));
-    if (every) ports_.trace.separator();
+    trace_framed("%s%ld", "< StatusUpdateEvent=", static_cast<long>(status));
     EventEntry e;
     e.method = "SOStatusUpdate";
     e.argc = 1;
@@ -100,10 +107,7 @@ void ServiceModule::raise_status_update(std::int32_t status) {
 }
 
 void ServiceModule::raise_direct_io(std::int32_t event_number) {
-    const bool every = trace_switch().every_line();
-    if (every) ports_.trace.separator();
-    trace(every, "%s%ld", "< DirectIOEvent=", static_cast<long>(event_number));
-    if (every) ports_.trace.separator();
+    trace_framed("%s%ld", "< DirectIOEvent=", static_cast<long>(event_number));
     EventEntry e;
     e.method = "SODirectIO";
     e.argc = 3;
@@ -156,10 +160,7 @@ void ServiceModule::start_status_event_thread() {
 
 void ServiceModule::OnStatusCapture(const char* status_name, std::int32_t status) {
     const std::string name = status_name ? status_name : "";
-    const bool every = trace_switch().every_line();
-    if (every) ports_.trace.separator();
-    trace(every, "%s,%s,%ld", "OnStatusCapture=", name.c_str(), static_cast<long>(status));
-    if (every) ports_.trace.separator();
+    trace_framed("%s,%s,%ld", "OnStatusCapture=", name.c_str(), static_cast<long>(status));
 
     if (!DeviceEnabled.load()) return;
     ControlObject co = nullptr;

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 
+#include "cash_drawer_control.h"
 #include "resource.h"
+#include "zrn/opos.h"
 
 namespace zrn::utility::win32 {
 
@@ -455,19 +457,7 @@ void Win32UsbDriverLibrary::unload() {
 
 namespace {
 
-// {CCB90042-B81E-11D2-AB74-0040054C3719}
-constexpr CLSID kCashDrawerControl = {0xCCB90042, 0xB81E, 0x11D2, {0xAB, 0x74, 0x00, 0x40, 0x05, 0x4C, 0x37, 0x19}};
-
-enum DispatchId : DISPID {
-    kDispDeviceEnabled = 17,
-    kDispResultCode = 22,
-    kDispClaimDevice = 32,
-    kDispClose = 35,
-    kDispOpen = 37,
-    kDispCapStatus = 50,
-    kDispDrawerOpened = 51,
-    kDispOpenDrawer = 60,
-};
+namespace dispid = control_dispid;
 
 class DispatchControlObject final : public ControlObject {
 public:
@@ -482,7 +472,7 @@ public:
         MultiByteToWideChar(CP_ACP, 0, device_name.c_str(), -1, wide.data(), n);
         arg.vt = VT_BSTR;
         arg.bstrVal = SysAllocString(wide.c_str());
-        const std::int32_t r = call(kDispOpen, DISPATCH_METHOD, &arg, 1);
+        const std::int32_t r = call(dispid::Open, DISPATCH_METHOD, &arg, 1);
         VariantClear(&arg);
         return r;
     }
@@ -491,10 +481,10 @@ public:
         VariantInit(&arg);
         arg.vt = VT_I4;
         arg.lVal = timeout;
-        return call(kDispClaimDevice, DISPATCH_METHOD, &arg, 1);
+        return call(dispid::ClaimDevice, DISPATCH_METHOD, &arg, 1);
     }
-    std::int32_t Close() override { return call(kDispClose, DISPATCH_METHOD, nullptr, 0); }
-    bool GetDeviceEnabled() override { return flag(kDispDeviceEnabled); }
+    std::int32_t Close() override { return call(dispid::Close, DISPATCH_METHOD, nullptr, 0); }
+    bool GetDeviceEnabled() override { return flag(dispid::DeviceEnabled); }
     void SetDeviceEnabled(bool enabled) override {
         VARIANT arg;
         VariantInit(&arg);
@@ -502,13 +492,13 @@ public:
         arg.boolVal = enabled ? VARIANT_TRUE : VARIANT_FALSE;
         DISPID put = DISPID_PROPERTYPUT;
         DISPPARAMS params{&arg, &put, 1, 1};
-        control_->Invoke(kDispDeviceEnabled, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr,
+        control_->Invoke(dispid::DeviceEnabled, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr,
                          nullptr, nullptr);
     }
-    std::int32_t GetResultCode() override { return call(kDispResultCode, DISPATCH_PROPERTYGET, nullptr, 0); }
-    bool GetCapStatus() override { return flag(kDispCapStatus); }
-    bool GetDrawerOpened() override { return flag(kDispDrawerOpened); }
-    std::int32_t OpenDrawer() override { return call(kDispOpenDrawer, DISPATCH_METHOD, nullptr, 0); }
+    std::int32_t GetResultCode() override { return call(dispid::ResultCode, DISPATCH_PROPERTYGET, nullptr, 0); }
+    bool GetCapStatus() override { return flag(dispid::CapStatus); }
+    bool GetDrawerOpened() override { return flag(dispid::DrawerOpened); }
+    std::int32_t OpenDrawer() override { return call(dispid::OpenDrawer, DISPATCH_METHOD, nullptr, 0); }
 
 private:
     // A boolean property; a call that failed answers false, never "enabled"
@@ -536,7 +526,7 @@ private:
     // gives the OPOS failure code).
     std::int32_t call(DISPID id, WORD flags, VARIANT* arg, UINT count) {
         std::int32_t value = 0;
-        return invoke(id, flags, arg, count, &value) ? value : 111;
+        return invoke(id, flags, arg, count, &value) ? value : OPOS_E_FAILURE;
     }
 
     IDispatch* control_;

@@ -62,13 +62,11 @@ void select_item(HWND dialog, int id, const std::string& text) {
 
 Strings list_items(HWND dialog, int id) { return testing::list_items(dialog, id); }
 
-// A device entry's values as "name=data", in stored order.
-Strings entry_values(const std::string& key) {
+// A key's values as "name=data", in stored order.
+Strings values_of(const std::string& path) {
     Strings out;
     platform::ScopedKey k(registry());
-    if (registry().open_key(platform::kHklm, std::string(kDeviceClassKey) + "\\" + key, false, k.out()) !=
-        platform::kRegOk)
-        return out;
+    if (registry().open_key(platform::kHklm, path, false, k.out()) != platform::kRegOk) return out;
     std::string name;
     platform::RegData d;
     for (std::uint32_t i = 0; registry().enum_value(k.get(), i, &name, &d) == platform::kRegOk; ++i)
@@ -76,16 +74,9 @@ Strings entry_values(const std::string& key) {
     return out;
 }
 
-Strings class_values() {
-    Strings out;
-    platform::ScopedKey k(registry());
-    if (registry().open_key(platform::kHklm, kDeviceClassKey, false, k.out()) != platform::kRegOk) return out;
-    std::string name;
-    platform::RegData d;
-    for (std::uint32_t i = 0; registry().enum_value(k.get(), i, &name, &d) == platform::kRegOk; ++i)
-        out.push_back(name + "=" + value_as_text(d.type, d.bytes));
-    return out;
-}
+Strings entry_values(const std::string& key) { return values_of(std::string(kDeviceClassKey) + "\\" + key); }
+
+Strings class_values() { return values_of(std::string(kDeviceClassKey)); }
 
 Strings sorted(Strings s) {
     std::sort(s.begin(), s.end());

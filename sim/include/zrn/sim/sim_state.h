@@ -93,6 +93,8 @@ public:
 
 private:
     SimPort* port_of(portdrv::PortHandle h);
+    // The port of a handle a driver holds open, else null.
+    SimPort* open_port_of(portdrv::PortHandle h);
     SimState* s_;
     SimLock& lock_;
 };

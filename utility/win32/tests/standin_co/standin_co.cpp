@@ -12,6 +12,7 @@
 #include <atomic>
 #include <string>
 
+#include "cash_drawer_control.h"
 #include "opos_client.h"
 #include "zrn/cli/cli.h"
 #include "zrn/opos.h"
@@ -19,24 +20,14 @@
 
 namespace {
 
-// {CCB90042-B81E-11D2-AB74-0040054C3719}
-constexpr CLSID kClassId = {0xCCB90042, 0xB81E, 0x11D2, {0xAB, 0x74, 0x00, 0x40, 0x05, 0x4C, 0x37, 0x19}};
-constexpr wchar_t kClassKey[] = L"CLSID\\{CCB90042-B81E-11D2-AB74-0040054C3719}";
+using zrn::utility::win32::kCashDrawerControl;
+using zrn::utility::win32::kCashDrawerControlKey;
+namespace dispid = zrn::utility::win32::control_dispid;
 
 HMODULE g_module = nullptr;
 std::atomic<long> g_objects{0};
 std::atomic<long> g_locks{0};
 
-// OPOS_E_CLOSED: a member called before Open.
-constexpr std::int32_t kClosed = 101;
-constexpr DISPID kDeviceEnabled = 17;
-constexpr DISPID kResultCode = 22;
-constexpr DISPID kClaimDevice = 32;
-constexpr DISPID kClose = 35;
-constexpr DISPID kOpen = 37;
-constexpr DISPID kCapStatus = 50;
-constexpr DISPID kDrawerOpened = 51;
-constexpr DISPID kOpenDrawer = 60;
 
 class CashDrawerControl final : public IDispatch {
 public:
@@ -83,7 +74,7 @@ public:
         const bool method = (flags & DISPATCH_METHOD) != 0;
         const UINT args = params != nullptr ? params->cArgs : 0;
         switch (id) {
-            case kOpen: {
+            case dispid::Open: {
                 if (!method || args != 1) return DISP_E_BADPARAMCOUNT;
                 VARIANT name;
                 VariantInit(&name);
@@ -92,20 +83,20 @@ public:
                 VariantClear(&name);
                 return give_long(result, rc);
             }
-            case kClaimDevice: {
+            case dispid::ClaimDevice: {
                 if (!method || args != 1) return DISP_E_BADPARAMCOUNT;
                 VARIANT timeout;
                 VariantInit(&timeout);
                 if (FAILED(VariantChangeType(&timeout, &params->rgvarg[0], 0, VT_I4))) return DISP_E_TYPEMISMATCH;
                 return give_long(result, call([&] { return so_.claim(timeout.lVal); }));
             }
-            case kClose:
+            case dispid::Close:
                 if (!method) return DISP_E_MEMBERNOTFOUND;
                 return give_long(result, close());
-            case kOpenDrawer:
+            case dispid::OpenDrawer:
                 if (!method) return DISP_E_MEMBERNOTFOUND;
                 return give_long(result, call([&] { return so_.open_drawer(); }));
-            case kDeviceEnabled:
+            case dispid::DeviceEnabled:
                 if (put) {
                     if (args != 1) return DISP_E_BADPARAMCOUNT;
                     VARIANT on;
@@ -115,19 +106,19 @@ public:
                         so_.set_number(zrn::PIDX_DeviceEnabled, on.boolVal != VARIANT_FALSE ? 1 : 0);
                         result_code_ = so_.result_code();
                     } else {
-                        result_code_ = kClosed;
+                        result_code_ = zrn::OPOS_E_CLOSED;
                     }
                     return S_OK;
                 }
                 if (!get) return DISP_E_MEMBERNOTFOUND;
                 return give_bool(result, open_ && so_.get_number(zrn::PIDX_DeviceEnabled) != 0);
-            case kResultCode:
+            case dispid::ResultCode:
                 if (!get) return DISP_E_MEMBERNOTFOUND;
                 return give_long(result, open_ ? so_.result_code() : result_code_);
-            case kCapStatus:
+            case dispid::CapStatus:
                 if (!get) return DISP_E_MEMBERNOTFOUND;
                 return give_bool(result, open_ && so_.get_number(zrn::PIDX_CapStatus) != 0);
-            case kDrawerOpened:
+            case dispid::DrawerOpened:
                 if (!get) return DISP_E_MEMBERNOTFOUND;
                 return give_bool(result, open_ && so_.get_number(zrn::PIDX_DrawerOpened) != 0);
             default:
@@ -154,7 +145,7 @@ private:
     }
     template <typename F>
     std::int32_t call(F f) {
-        result_code_ = open_ ? f() : kClosed;
+        result_code_ = open_ ? f() : zrn::OPOS_E_CLOSED;
         return result_code_;
     }
 
@@ -181,7 +172,7 @@ private:
     }
 
     std::int32_t close() {
-        if (!open_) return result_code_ = kClosed;
+        if (!open_) return result_code_ = zrn::OPOS_E_CLOSED;
         so_.close();
         so_.reset();
         open_ = false;
@@ -193,7 +184,7 @@ private:
     zrn::client::ServiceClient so_;
     zrn::client::EventReceiver events_;
     bool open_ = false;
-    std::int32_t result_code_ = kClosed;
+    std::int32_t result_code_ = zrn::OPOS_E_CLOSED;
 };
 
 class Factory final : public IClassFactory {
@@ -240,7 +231,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 }
 
 HRESULT __stdcall DllGetClassObject(REFCLSID clsid, REFIID riid, void** out) {
-    if (clsid != kClassId) return CLASS_E_CLASSNOTAVAILABLE;
+    if (clsid != kCashDrawerControl) return CLASS_E_CLASSNOTAVAILABLE;
     return g_factory.QueryInterface(riid, out);
 }
 
@@ -250,7 +241,7 @@ HRESULT __stdcall DllRegisterServer() {
     wchar_t path[MAX_PATH] = {};
     if (GetModuleFileNameW(g_module, path, MAX_PATH) == 0) return SELFREG_E_CLASS;
     HKEY key = nullptr;
-    const std::wstring server = std::wstring(kClassKey) + L"\\InprocServer32";
+    const std::wstring server = std::wstring(kCashDrawerControlKey) + L"\\InprocServer32";
     if (RegCreateKeyExW(HKEY_CLASSES_ROOT, server.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
         ERROR_SUCCESS)
         return SELFREG_E_CLASS;
@@ -264,9 +255,9 @@ HRESULT __stdcall DllRegisterServer() {
 }
 
 HRESULT __stdcall DllUnregisterServer() {
-    const std::wstring server = std::wstring(kClassKey) + L"\\InprocServer32";
+    const std::wstring server = std::wstring(kCashDrawerControlKey) + L"\\InprocServer32";
     RegDeleteKeyW(HKEY_CLASSES_ROOT, server.c_str());
-    RegDeleteKeyW(HKEY_CLASSES_ROOT, kClassKey);
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, kCashDrawerControlKey);
     return S_OK;
 }
 

@@ -90,6 +90,12 @@ public:
         __attribute__((format(printf, 3, 4)))
 #endif
         ;
+    // An event's line at level 1, between separator lines.
+    void trace_framed(const char* format, ...)
+#if defined(__GNUC__)
+        __attribute__((format(printf, 2, 3)))
+#endif
+        ;
 
     const ModulePorts& ports() const { return ports_; }
 
