@@ -57,7 +57,8 @@ public:
         return static_cast<int>(code);
     }
     const std::vector<std::string>& lines() const { return lines_; }
-    std::string all() const {
+    // Every line read so far, for a failure message.
+    std::string output_text() const {
         std::string s;
         for (const auto& l : lines_) s += l + "\n";
         return s;

@@ -54,13 +54,13 @@ TEST_F(MixedBitness, AClaimHeldByOneBuildRefusesTheOther) {
         ASSERT_EQ(open_device(holder, &co, "CD926"), 0);
         ASSERT_EQ(holder.claim(0), 0);
         ClientRun refused(kOtherClient, "--json --keep-going open CD926 claim enable close");
-        EXPECT_EQ(refused.finish(), 1) << refused.all();
-        EXPECT_EQ(rc_of(step_line(refused, "open")), 0) << refused.all();
-        EXPECT_EQ(rc_of(step_line(refused, "claim")), OPOS_E_CLAIMED) << refused.all();
-        EXPECT_EQ(rc_of(step_line(refused, "enable")), OPOS_E_CLAIMED) << refused.all();
+        EXPECT_EQ(refused.finish(), 1) << refused.output_text();
+        EXPECT_EQ(rc_of(step_line(refused, "open")), 0) << refused.output_text();
+        EXPECT_EQ(rc_of(step_line(refused, "claim")), OPOS_E_CLAIMED) << refused.output_text();
+        EXPECT_EQ(rc_of(step_line(refused, "enable")), OPOS_E_CLAIMED) << refused.output_text();
         EXPECT_EQ(holder.release(), 0);
         ClientRun after(kOtherClient, "--json open CD926 claim release close");
-        EXPECT_EQ(after.finish(), 0) << after.all();
+        EXPECT_EQ(after.finish(), 0) << after.output_text();
         EXPECT_EQ(holder.close(), 0);
     }
     // 64-bit holds (until its sleep ends), 32-bit is refused while it does.
@@ -74,12 +74,12 @@ TEST_F(MixedBitness, AClaimHeldByOneBuildRefusesTheOther) {
         std::string line;
         bool claimed = false;
         while (!claimed && holder.next(&line)) claimed = has(line, "{\"step\":\"claim\"");
-        ASSERT_TRUE(claimed) << holder.all();
-        ASSERT_EQ(rc_of(line), 0) << holder.all();
+        ASSERT_TRUE(claimed) << holder.output_text();
+        ASSERT_EQ(rc_of(line), 0) << holder.output_text();
         EXPECT_EQ(refused.claim(0), OPOS_E_CLAIMED);
         refused.set_number(PIDX_DeviceEnabled, 1);
         EXPECT_EQ(refused.result_code(), OPOS_E_CLAIMED);
-        EXPECT_EQ(holder.finish(), 0) << holder.all();
+        EXPECT_EQ(holder.finish(), 0) << holder.output_text();
         EXPECT_EQ(refused.claim(1000), 0) << "free again once the 64-bit client released it";
         EXPECT_EQ(refused.close(), 0);
     }
@@ -90,14 +90,14 @@ TEST_F(MixedBitness, EachBuildReadsItsOwnRegistryView) {
     so::testing::write_logical(other_view(), "ViewProbe", "CD615");
     ClientRun own(kOwnClient, "--json open ViewProbe close");
     ClientRun other(kOtherClient, "--json open ViewProbe close");
-    EXPECT_EQ(own.finish(), 0) << own.all();
-    EXPECT_EQ(other.finish(), 0) << other.all();
-    EXPECT_TRUE(has(step_line(own, "open"), "\"device\":\"CD926\"")) << own.all();
-    EXPECT_EQ(rc_of(step_line(own, "open")), 0) << own.all();
-    EXPECT_TRUE(has(step_line(other, "open"), "\"device\":\"CD615\"")) << other.all();
+    EXPECT_EQ(own.finish(), 0) << own.output_text();
+    EXPECT_EQ(other.finish(), 0) << other.output_text();
+    EXPECT_TRUE(has(step_line(own, "open"), "\"device\":\"CD926\"")) << own.output_text();
+    EXPECT_EQ(rc_of(step_line(own, "open")), 0) << own.output_text();
+    EXPECT_TRUE(has(step_line(other, "open"), "\"device\":\"CD615\"")) << other.output_text();
     // Each Service Object loaded the drivers its own view's TargetPath names;
     // a driver of the other bitness would not have loaded (104).
-    EXPECT_EQ(rc_of(step_line(other, "open")), 0) << other.all();
+    EXPECT_EQ(rc_of(step_line(other, "open")), 0) << other.output_text();
 }
 
 // Both builds trace into the same day's file at the same time: every line
@@ -118,7 +118,7 @@ TEST_F(MixedBitness, BothBuildsShareOneTraceFileLineByLine) {
             c.close();
         }
     });
-    EXPECT_EQ(other.finish(), 0) << other.all();
+    EXPECT_EQ(other.finish(), 0) << other.output_text();
     own.join();
 
     const std::string text = trace_text();

@@ -13,6 +13,7 @@
 #include "zrn/cfg/snapshot.h"
 #include "zrn/device_config.h"
 #include "zrn/device_types.h"
+#include "zrn/json.h"
 #include "zrn/win32/win32_platform.h"
 
 using namespace zrn;
@@ -29,7 +30,7 @@ struct Outcome {
 Outcome zrncd(const std::string& args) {
     e2e::ClientRun run(kClient, "config " + args);
     const int code = run.finish();
-    return {code, run.all()};
+    return {code, run.output_text()};
 }
 
 std::string temp_file(const char* name) {
@@ -159,6 +160,17 @@ TEST_F(ConfigE2E, SyncCopiesOneViewToTheOtherAndKeepsItsDriverFolder) {
     EXPECT_EQ(s.TargetPath, "C:\\x86 drivers");
     r = zrncd("--view 32 list");
     EXPECT_NE(r.output.find("CD347  Model 347A Smart SerialLINE(r) Interface"), std::string::npos) << r.output;
+
+    // Options may stand before the tool's word, as for the drawer steps.
+    e2e::ClientRun listed(kClient, "--json --view 32 config list");
+    EXPECT_EQ(listed.finish(), 0) << listed.output_text();
+    json::Value doc;
+    std::string error;
+    ASSERT_TRUE(json::parse(listed.output_text(), &doc, &error)) << error << "\n" << listed.output_text();
+    cfg::Configuration listed_conf;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(cfg::from_json(doc, &listed_conf, &errors)) << listed.output_text();
+    EXPECT_TRUE(cfg::differences(listed_conf, "listed", cfg::read_configuration(view32), "32").empty());
 }
 
 }  // namespace

@@ -36,8 +36,8 @@ TEST_F(ClientE2E, FiresWatchesAndClosesWithJsonLines) {
             set_modem(1, 0);  // the drawer springs open while the client watches
         }
     }
-    EXPECT_TRUE(fired) << run.all();
-    EXPECT_EQ(run.finish(), 0) << run.all();
+    EXPECT_TRUE(fired) << run.output_text();
+    EXPECT_EQ(run.finish(), 0) << run.output_text();
     const std::string open = step_line(run, "open");
     EXPECT_TRUE(has(open, "\"device\":\"CD926\"")) << "the logical name resolved: " << open;
     EXPECT_TRUE(has(open, "\"ProgID\":\"ZRNOPOSCD.SO\"")) << open;
@@ -45,10 +45,10 @@ TEST_F(ClientE2E, FiresWatchesAndClosesWithJsonLines) {
         const std::string l = step_line(run, step);
         EXPECT_TRUE(has(l, "\"ok\":true,\"rc\":0,\"rc_name\":\"OPOS_SUCCESS\",\"rce\":0")) << step << ": " << l;
     }
-    EXPECT_TRUE(has(step_line(run, "status"), "\"DrawerOpened\":1")) << run.all();
+    EXPECT_TRUE(has(step_line(run, "status"), "\"DrawerOpened\":1")) << run.output_text();
     bool event = false;
     for (const auto& l : run.lines()) event = event || (has(l, "{\"event\":\"StatusUpdate\"") && has(l, "\"status\":1"));
-    EXPECT_TRUE(event) << run.all();
+    EXPECT_TRUE(event) << run.output_text();
     EXPECT_EQ(written(hw()->com[0]), std::string("\x07\r\n"));
 }
 
@@ -56,8 +56,8 @@ TEST_F(ClientE2E, FailingStepsCarryTheirResultCodes) {
     {
         ClientRun run("--json open CD999 claim");
         EXPECT_EQ(run.finish(), 1);
-        ASSERT_EQ(run.lines().size(), 1u) << "stops at the failing step: " << run.all();
-        EXPECT_TRUE(has(run.lines()[0], "\"ok\":false,\"rc\":109,\"rc_name\":\"OPOS_E_NOEXIST\"")) << run.all();
+        ASSERT_EQ(run.lines().size(), 1u) << "stops at the failing step: " << run.output_text();
+        EXPECT_TRUE(has(run.lines()[0], "\"ok\":false,\"rc\":109,\"rc_name\":\"OPOS_E_NOEXIST\"")) << run.output_text();
     }
     {
         // Claimed by this process: the client is refused.
@@ -67,28 +67,28 @@ TEST_F(ClientE2E, FailingStepsCarryTheirResultCodes) {
         ASSERT_EQ(holder.claim(0), 0);
         ClientRun run("--json --keep-going open CD615 claim enable close");
         EXPECT_EQ(run.finish(), 1);
-        EXPECT_TRUE(has(step_line(run, "open"), "\"rc\":0")) << run.all();
-        EXPECT_TRUE(has(step_line(run, "claim"), "\"ok\":false,\"rc\":102,\"rc_name\":\"OPOS_E_CLAIMED\"")) << run.all();
-        EXPECT_TRUE(has(step_line(run, "enable"), "\"rc\":102")) << run.all();
-        EXPECT_TRUE(has(step_line(run, "close"), "\"rc\":0")) << "keep-going ran the rest: " << run.all();
+        EXPECT_TRUE(has(step_line(run, "open"), "\"rc\":0")) << run.output_text();
+        EXPECT_TRUE(has(step_line(run, "claim"), "\"ok\":false,\"rc\":102,\"rc_name\":\"OPOS_E_CLAIMED\"")) << run.output_text();
+        EXPECT_TRUE(has(step_line(run, "enable"), "\"rc\":102")) << run.output_text();
+        EXPECT_TRUE(has(step_line(run, "close"), "\"rc\":0")) << "keep-going ran the rest: " << run.output_text();
         EXPECT_EQ(holder.close(), 0);
     }
     {
         ClientRun run("--json fire");
         EXPECT_EQ(run.finish(), 1);
-        EXPECT_TRUE(has(step_line(run, "fire"), "\"rc\":101,\"rc_name\":\"OPOS_E_CLOSED\"")) << run.all();
+        EXPECT_TRUE(has(step_line(run, "fire"), "\"rc\":101,\"rc_name\":\"OPOS_E_CLOSED\"")) << run.output_text();
     }
     {
         ClientRun run("open CD926 shoot");
         EXPECT_EQ(run.finish(), 2);
-        EXPECT_TRUE(has(run.all(), "unknown step 'shoot'")) << run.all();
+        EXPECT_TRUE(has(run.output_text(), "unknown step 'shoot'")) << run.output_text();
     }
 }
 
 TEST_F(ClientE2E, ListsDevicesAndLogicalNames) {
     ClientRun run("--json list");
     EXPECT_EQ(run.finish(), 0);
-    const std::string all = run.all();
+    const std::string all = run.output_text();
     EXPECT_TRUE(has(all, "{\"device\":\"CD926\",\"prog_id\":\"ZRNOPOSCD.SO\",\"device_id\":0,\"port\":\"COM1\"")) << all;
     EXPECT_TRUE(has(all, "{\"device\":\"CD730\",\"prog_id\":\"ZRNOPOSCD.SO\",\"device_id\":3,\"port\":\"USB\"")) << all;
     EXPECT_TRUE(has(all, "{\"logical_name\":\"FrontDrawer\",\"device\":\"CD926\"}")) << all;
