@@ -38,6 +38,12 @@ public:
 
 class DialogsTest : public StoreFixture<fakes::FakeRegistry> {
 protected:
+    // A settings page's texts as shown: Port, BaudRate, DataBits, StopBits,
+    // Parity, HandShaking, DrawerNo, FirstOC, SecondOC.
+    static Strings shown(const DeviceSettingsPresenter& p) {
+        return {p.Port, p.BaudRate, p.DataBits, p.StopBits, p.Parity, p.HandShaking, p.DrawerNo, p.FirstOC, p.SecondOC};
+    }
+
     fakes::FakeClock clock;
     FakeUsbLibrary usb;
     Strings checks;  // device keys the health check ran for
@@ -136,15 +142,7 @@ TEST_F(DialogsTest, PageTwoShowsTheTypesControlsAndDefaults) {
     EXPECT_EQ(add.Title(), "Add New Cash Drawer Device Settings");
     EXPECT_EQ(add.PortGroupCaption, " COM Port Setting ");
     EXPECT_EQ(add.PortItems, (Strings{"COM1", "COM2", "COM3", "COM4"}));
-    EXPECT_EQ(add.Port, "COM1");
-    EXPECT_EQ(add.BaudRate, "9600");
-    EXPECT_EQ(add.DataBits, "8");
-    EXPECT_EQ(add.StopBits, "1");
-    EXPECT_EQ(add.Parity, "None");
-    EXPECT_EQ(add.HandShaking, "None");
-    EXPECT_EQ(add.DrawerNo, "1");
-    EXPECT_EQ(add.FirstOC, "91");
-    EXPECT_EQ(add.SecondOC, "91");
+    EXPECT_EQ(shown(add), (Strings{"COM1", "9600", "8", "1", "None", "None", "1", "91", "91"}));
     EXPECT_TRUE(add.Cts);
     EXPECT_FALSE(add.Ring);
     EXPECT_FALSE(add.HandShakingEnabled);
@@ -391,19 +389,11 @@ TEST_F(DialogsTest, ModifyPageLoadsAndSavesOnlyTheSettings) {
     ASSERT_EQ(modify.open(), kStayOpen);
     EXPECT_EQ(modify.Title(), "Modify Cash Drawer Device Settings");
     EXPECT_EQ(modify.KeyName, "CD347");
-    EXPECT_EQ(modify.Port, "COM2");
-    EXPECT_EQ(modify.BaudRate, "2400");
-    EXPECT_EQ(modify.DataBits, "7");
-    EXPECT_EQ(modify.StopBits, "2");
-    EXPECT_EQ(modify.Parity, "Even");
-    EXPECT_EQ(modify.HandShaking, "XOn/XOff");
+    EXPECT_EQ(shown(modify), (Strings{"COM2", "2400", "7", "2", "Even", "XOn/XOff", "2", "27", "112"}));
     EXPECT_EQ(modify.HandShakingItemsShown, (Strings{"None", "CTS/RTS", "XOn/XOff"}));
     EXPECT_FALSE(modify.Cts);
     EXPECT_TRUE(modify.Ring);
     EXPECT_TRUE(modify.HandShakingEnabled);
-    EXPECT_EQ(modify.FirstOC, "27");
-    EXPECT_EQ(modify.SecondOC, "112");
-    EXPECT_EQ(modify.DrawerNo, "2");
 
     modify.Port = "COM4";
     modify.BaudRate = "19200";
