@@ -33,11 +33,13 @@ protected:
         ASSERT_TRUE(files.create_directory(std::string(kUsbConfigFolder)));
         files.put(kUsbFile, content);
     }
-    Strings tree() const {
+    // The tree items' texts, root first.
+    static Strings tree_of(const LeftViewPresenter& p) {
         Strings texts;
-        for (const TreeItem& i : presenter.items()) texts.push_back(i.text);
+        for (const TreeItem& i : p.items()) texts.push_back(i.text);
         return texts;
     }
+    Strings tree() const { return tree_of(presenter); }
     ItemId item(const std::string& text) const {
         for (const TreeItem& i : presenter.items())
             if (i.text == text) return i.id;
@@ -77,9 +79,7 @@ TEST_F(PresenterTest, TreeShowsTheRootAndDevicesOfKnownTypes) {
     LeftViewPresenter fresh{store, usb, prompter};
     fresh.fill_tree();
     EXPECT_EQ(fresh.DeviceKeys, (Strings{"CD347-2", "CD615", "CD730", "CD926", "CDX99", "Other"}));
-    Strings texts;
-    for (const TreeItem& i : fresh.items()) texts.push_back(i.text);
-    EXPECT_EQ(texts, (Strings{"CashDrawer", "CD347-2", "CD615", "CD730", "CD926"}));
+    EXPECT_EQ(tree_of(fresh), (Strings{"CashDrawer", "CD347-2", "CD615", "CD730", "CD926"}));
     EXPECT_EQ(fresh.items().front().id, fresh.RootItem);
 
     // At start only Add Device, Property, Exit and About are enabled.
