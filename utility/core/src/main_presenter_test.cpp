@@ -5,6 +5,7 @@
 #include <variant>
 
 #include "store_fixture.h"
+#include "usb_file.h"
 #include "zrn/fakes/fake_files.h"
 
 namespace zrn::utility {
@@ -12,13 +13,6 @@ namespace {
 
 using namespace testing;
 using Rows = std::vector<ListRow>;
-
-const std::string kUsbFile(kUsbConfigPath);
-const std::string kUsbRoot = "<ZRNUSB730Config Version=\"1.0\">";
-const std::string kUsbEnd = "</ZRNUSB730Config>";
-std::string usb_element(const std::string& slot, const std::string& id) {
-    return "<HIDID UPort=\"" + slot + "\" ID=\"" + id + "\"/>";
-}
 
 class PresenterTest : public StoreFixture<fakes::FakeRegistry> {
 protected:
@@ -28,9 +22,8 @@ protected:
     }
 
     void usb_file(const std::string& content) {
-        for (const char* dir : {"C:\\Program Files", "C:\\Program Files\\Common Files"})
-            ASSERT_TRUE(files.create_directory(dir));
-        ASSERT_TRUE(files.create_directory(std::string(kUsbConfigFolder)));
+        common_files_folder(files);
+        ASSERT_TRUE(files.create_directory(kUsbFolder));
         files.put(kUsbFile, content);
     }
     // The tree items' texts, root first.
