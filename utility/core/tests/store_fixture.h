@@ -14,6 +14,7 @@
 #include "zrn/fakes/key_values.h"
 #include "zrn/platform/registry.h"
 #include "zrn/text.h"
+#include "zrn/utility/class_values.h"
 #include "zrn/utility/device_store.h"
 #include "zrn/utility/fake_prompter.h"
 
@@ -47,25 +48,13 @@ inline void put_values(platform::Registry& reg, const std::string& path, const V
     }
 }
 
-inline std::string value_text(const fakes::NamedValue& v) {
-    return v.name + "=" + value_as_text(v.data.type, v.data.bytes);
-}
-
-// A key's values as "name=data", in stored order; none when the key is missing.
-inline Strings value_texts(platform::Registry& reg, const std::string& path) {
-    Strings out;
-    if (const auto values = fakes::key_values(reg, path))
-        for (const auto& v : *values) out.push_back(value_text(v));
-    return out;
-}
-
 // A key's values as "name=data" joined by "|", in stored order; "<none>"
 // when the key is missing.
 inline std::string joined_values(platform::Registry& reg, const std::string& path) {
     const auto values = fakes::key_values(reg, path);
     if (!values) return "<none>";
     std::string out;
-    for (const auto& v : *values) out += value_text(v) + "|";
+    for (const auto& [name, d] : *values) out += name + "=" + value_as_text(d.type, d.bytes) + "|";
     return out;
 }
 
@@ -97,7 +86,7 @@ protected:
     // A device entry's values as "name=data" joined by "|", in stored order.
     std::string entry(const std::string& key) { return joined_values(reg, device_key_path(key)); }
     // The class key's values as "name=data", in enumeration order.
-    Strings class_values() { return value_texts(reg, std::string(kDeviceClassKey)); }
+    Strings class_values() { return testing::class_values(reg); }
     Strings device_keys() {
         Strings names;
         store.enum_device_keys(&names);
