@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "zrn/fakes/fake_registry.h"
+#include "zrn/fakes/key_values.h"
 #include "zrn/text.h"
 
 namespace zrn::config {
@@ -29,11 +30,7 @@ std::ostream& operator<<(std::ostream& os, const Stored& v) {
 
 std::vector<Stored> values_of(platform::Registry& reg, const std::string& path) {
     std::vector<Stored> out;
-    ScopedKey key(reg);
-    if (reg.open_key(kHklm, path, false, key.out()) != kRegOk) return out;
-    std::string name;
-    platform::RegData data;
-    for (std::uint32_t i = 0; reg.enum_value(key.get(), i, &name, &data) == kRegOk; ++i) {
+    for (const auto& [name, data] : fakes::key_values(reg, path).value_or(std::vector<fakes::NamedValue>{})) {
         // Texts are stored with their terminating zero.
         if (data.type == kRegTypeSz) {
             EXPECT_EQ(data.bytes.back(), 0) << name;

@@ -8,6 +8,8 @@
 #include "zrn/fakes/fake_files.h"
 #include "zrn/fakes/fake_registry.h"
 #include "zrn/fakes/fake_threads.h"
+#include "zrn/fakes/key_values.h"
+#include "zrn/text.h"
 
 namespace zrn::testing {
 namespace {
@@ -40,6 +42,32 @@ TEST(FakeRegistry, ValuesEnumerateInCreationOrderAndHandlesAreCounted) {
     EXPECT_EQ(platform::set_sz(r, k, "v", "x"), platform::kRegKeyDeleted);
     r.close_key(k);
     EXPECT_EQ(r.enum_key(0x12345, 0, &n), platform::kRegInvalidHandle);
+}
+
+TEST(FakeRegistry, KeyValuesReadsEveryValueInOrderAndClosesTheKey) {
+    fakes::FakeRegistry r;
+    EXPECT_FALSE(fakes::key_values(r, "SOFTWARE\\Missing").has_value());
+    platform::RegKey k = 0;
+    ASSERT_EQ(r.create_key(platform::kHklm, "SOFTWARE\\V", "", &k, nullptr), platform::kRegOk);
+    ASSERT_EQ(platform::set_sz(r, k, "name", "Front"), platform::kRegOk);
+    ASSERT_EQ(platform::set_dword(r, k, "Port", 3), platform::kRegOk);
+    ASSERT_EQ(r.set_value(k, "", platform::RegData{3, {0x41, 0x00, 0x42}}), platform::kRegOk);
+    r.close_key(k);
+
+    const auto values = fakes::key_values(r, "software\\v");
+    ASSERT_TRUE(values.has_value());
+    ASSERT_EQ(values->size(), 3u);
+    EXPECT_EQ((*values)[0].name, "name");
+    EXPECT_EQ((*values)[0].data.type, kRegTypeSz);
+    EXPECT_EQ((*values)[0].data.bytes, (std::vector<std::uint8_t>{'F', 'r', 'o', 'n', 't', 0}));
+    EXPECT_EQ((*values)[1].name, "Port");
+    EXPECT_EQ((*values)[1].data.type, kRegTypeDword);
+    EXPECT_EQ((*values)[1].data.bytes, (std::vector<std::uint8_t>{3, 0, 0, 0}));
+    EXPECT_EQ((*values)[2].name, "");
+    EXPECT_EQ((*values)[2].data.bytes, (std::vector<std::uint8_t>{0x41, 0x00, 0x42}));
+    EXPECT_EQ(r.open_handles(), 0);
+
+    EXPECT_TRUE(fakes::key_values(r, "SOFTWARE")->empty()) << "a key with subkeys only";
 }
 
 TEST(FakeClock, InstantModeAdvancesByEverySleep) {

@@ -4,6 +4,7 @@
 
 #include <mutex>
 
+#include "serial_block.h"
 #include "zrn/fakes/fake_clock.h"
 #include "zrn/fakes/fake_threads.h"
 #include "zrn/portdrv/port_driver.h"
@@ -32,13 +33,9 @@ TEST(SimPorts, DriveThePortDriverLikeHardware) {
     portdrv::PortDriver d(ports, clock, threads);
     d.StartStatusCCapture(1, record);
 
-    DriverParamBlock b{};
-    copy_field(b.Device.DeviceName, "CD347-2");
-    b.Device.DeviceID = 1;
-    b.Device.Port = 2;
+    DriverParamBlock b = testing::port_block("CD347-2", 1, 2);
     b.Device.BaudRate = 6;
     b.Device.DataBitLen = 7;
-    b.Device.StopBits = 1;
     b.Device.Parity = 1;
     b.Device.HandShaking = 2;
     state.com[1].fail_open = 1;

@@ -324,36 +324,32 @@ TEST_F(SoTest, OpeningCodesPerModel) {
     EXPECT_EQ(drivers.calls, (std::vector<std::string>{"PutCom 07 0d 0a"}));
     value("CD926", "SecondOC", std::string("91"));  // not read for a serial II device
     value("CD926", "FirstOC", 7u);                   // a DWORD reads as the same text
-    so->OpenService("CashDrawer", "CD926", co);
-    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    reopen(*so, "CD926");
     drivers.calls.clear();
     so->OpenDrawer();
     EXPECT_EQ(drivers.last("PutCom"), "PutCom 07 0d 0a");
 
     device("CD347", 1);
-    value("CD347", "FirstOC", std::string("27"));
-    value("CD347", "SecondOC", std::string("112"));
     so = ready("CD347");
-    so->OpenDrawer();
-    EXPECT_EQ(drivers.last("PutCom"), "PutCom 1b 70");
-    value("CD347", "FirstOC", std::string("300"));
-    value("CD347", "SecondOC", std::string(""));
-    so->OpenService("CashDrawer", "CD347", co);
-    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
-    so->OpenDrawer();
-    EXPECT_EQ(drivers.last("PutCom"), "PutCom 2c") << "300 gives byte 44";
-    value("CD347", "FirstOC", std::string("256"));
-    value("CD347", "SecondOC", std::string("7"));
-    so->OpenService("CashDrawer", "CD347", co);
-    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
-    so->OpenDrawer();
-    EXPECT_EQ(drivers.last("PutCom"), "PutCom ") << "a zero byte ends the command";
+    const struct {
+        std::string first, second, sent, why;
+    } codes[] = {
+        {"27", "112", "PutCom 1b 70", "two codes"},
+        {"300", "", "PutCom 2c", "300 gives byte 44"},
+        {"256", "7", "PutCom ", "a zero byte ends the command"},
+    };
+    for (const auto& c : codes) {
+        value("CD347", "FirstOC", c.first);
+        value("CD347", "SecondOC", c.second);
+        reopen(*so, "CD347");
+        so->OpenDrawer();
+        EXPECT_EQ(drivers.last("PutCom"), c.sent) << c.why;
+    }
     drivers.put_com = 0;
     EXPECT_EQ(so->OpenDrawer(), OPOS_E_FAILURE);
     EXPECT_EQ(so->ResultCodeExtended(), 0);
     value("CD347", "FirstOC", std::string(""));
-    so->OpenService("CashDrawer", "CD347", co);
-    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    reopen(*so, "CD347");
     drivers.calls.clear();
     EXPECT_EQ(so->OpenDrawer(), OPOS_E_ILLEGAL);
     EXPECT_TRUE(drivers.calls.empty());
@@ -399,16 +395,14 @@ TEST_F(SoTest, DrawerStatusQueryPerModelAndSetting) {
     for (const Case c : {Case{0, 0, 16}, Case{1, 0, 64}, Case{2, 0, 80}, Case{1, 1, 240}, Case{7, 0, 0}}) {
         value("CD926", "Status", c.status);
         value("CD926", "HandShaking", c.handshaking);
-        so->OpenService("CashDrawer", "CD926", co);
-        so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+        reopen(*so, "CD926");
         drivers.com_status = c.closed_value;
         EXPECT_EQ(so->GetPropertyNumber(PIDX_DrawerOpened), 0) << c.status << "/" << c.handshaking;
         drivers.com_status = c.closed_value + 1;
         EXPECT_EQ(so->GetPropertyNumber(PIDX_DrawerOpened), 1) << c.status << "/" << c.handshaking;
     }
     value("CD926", "Status", 3u);  // 999: never closed
-    so->OpenService("CashDrawer", "CD926", co);
-    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    reopen(*so, "CD926");
     drivers.com_status = 16;
     p->clock.clear_sleeps();
     EXPECT_EQ(so->GetPropertyNumber(PIDX_DrawerOpened), 1);
@@ -440,8 +434,7 @@ TEST_F(SoTest, DrawerStatusQueryPerModelAndSetting) {
     EXPECT_EQ(so->GetPropertyNumber(PIDX_DrawerOpened), 0);
     EXPECT_EQ(so->ResultCodeExtended(), 10003);
     value("CD730", "Status", 1u);
-    so->OpenService("CashDrawer", "CD730", co);
-    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    reopen(*so, "CD730");
     drivers.ucash_status = 2;
     EXPECT_EQ(so->GetPropertyNumber(PIDX_DrawerOpened), 1) << "Status 1 on USB: always open";
 }
@@ -822,8 +815,7 @@ TEST_F(SoTest, PropertiesTable) {
 
     // Two objects in one process share DeviceEnabled.
     auto other = create();
-    so->OpenService("CashDrawer", "CD347", co);
-    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    reopen(*so, "CD347");
     EXPECT_EQ(other->GetPropertyNumber(PIDX_DeviceEnabled), 1);
     auto third = create();
     EXPECT_EQ(so->GetPropertyNumber(PIDX_DeviceEnabled), 0) << "creating an object resets the process state";
@@ -874,8 +866,7 @@ TEST_F(SoTest, TraceLinesByLevel) {
             so->OpenService("CashDrawer", "CD926", co);
             so->ClaimDevice(7);
             value("CD926", "FirstOC", std::string(""));
-            so->OpenService("CashDrawer", "CD926", co);
-            so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+            reopen(*so, "CD926");
             so->OpenDrawer();  // 106: an error line
             value("CD926", "FirstOC", std::string("7"));
             so->GetPropertyNumber(PIDX_DrawerOpened);

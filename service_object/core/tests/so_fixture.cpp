@@ -212,4 +212,9 @@ std::unique_ptr<ServiceObject> SoTest::ready(const std::string& name) {
     return so;
 }
 
+void SoTest::reopen(ServiceObject& so, const std::string& name) {
+    so.OpenService("CashDrawer", name, co);
+    so.SetPropertyNumber(PIDX_DeviceEnabled, 1);
+}
+
 }  // namespace zrn::so::testing

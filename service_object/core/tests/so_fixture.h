@@ -106,6 +106,9 @@ protected:
     std::unique_ptr<ServiceObject> create();
     // Open, claim and enable; asserts each step succeeded.
     std::unique_ptr<ServiceObject> ready(const std::string& device_name);
+    // Opens the device again over the open one, which rereads its entry, and
+    // enables it; the claim stays.
+    void reopen(ServiceObject& so, const std::string& device_name);
 
     fakes::FakeRegistry registry;
     std::uint8_t claim_block[kClaimTableSize] = {};

@@ -4,52 +4,24 @@
 
 #include <algorithm>
 
-#include "zrn/device_types.h"
-#include "zrn/fakes/fake_registry.h"
+#include "store_fixture.h"
 #include "zrn/fakes/faulty_registry.h"
-#include "zrn/utility/class_values.h"
-#include "zrn/utility/fake_prompter.h"
 
 namespace zrn::utility {
 namespace {
 
-using platform::kHklm;
-using platform::kRegOk;
-using platform::RegData;
-using platform::RegKey;
+using namespace testing;
 using platform::RegStatus;
-using Strings = std::vector<std::string>;
 
 // The fake registry with writes, deletions and key creation that can be made
 // to fail, as a full disk or a locked-down key would.
 using fakes::FaultyRegistry;
 
-class StoreTest : public ::testing::Test {
+class StoreTest : public StoreFixture<FaultyRegistry> {
 protected:
-    void TearDown() override { EXPECT_EQ(reg.f.open_handles(), 0) << "a key was left open"; }
-
     void add_keys(const Strings& names) {
-        for (const auto& n : names) {
-            platform::ScopedKey k(reg);
-            ASSERT_EQ(reg.create_key(kHklm, std::string(kDeviceClassKey) + "\\" + n, "", k.out(), nullptr), kRegOk);
-        }
+        for (const auto& n : names) add_device(n);
     }
-    void put_class_value(const std::string& name, const std::string& text) {
-        platform::ScopedKey k(reg);
-        ASSERT_EQ(reg.create_key(kHklm, kDeviceClassKey, "", k.out(), nullptr), kRegOk);
-        ASSERT_EQ(platform::set_sz(reg, k.get(), name, text), kRegOk);
-    }
-    // The class key's values as name=data, in enumeration order.
-    Strings class_values() { return testing::class_values(reg); }
-    Strings device_keys() {
-        Strings names;
-        store.enum_device_keys(&names);
-        return names;
-    }
-
-    FaultyRegistry reg;
-    FakePrompter prompter;
-    DeviceStore store{reg, prompter};
 };
 
 TEST_F(StoreTest, NewKeyIndexFollowsTheSameTypeNames) {
@@ -320,11 +292,8 @@ TEST_F(StoreTest, TargetPathAndInformationTexts) {
     EXPECT_EQ(info.description, "desc");
     EXPECT_EQ(info.version, "ver");
     EXPECT_EQ(info.device_class, "class");
-    platform::ScopedKey cco(reg);
-    ASSERT_EQ(reg.create_key(kHklm, kControlObjectInfoKey, "", cco.out(), nullptr), kRegOk);
-    ASSERT_EQ(platform::set_sz(reg, cco.get(), "", "OPOS Control Objects"), kRegOk);
-    ASSERT_EQ(platform::set_sz(reg, cco.get(), "Version", "1.7.2"), kRegOk);
-    cco.reset();
+    put_values(reg, std::string(kControlObjectInfoKey), {{"", "OPOS Control Objects"}, {"Version", "1.7.2"}});
+    ASSERT_FALSE(HasFatalFailure());
     store.read_control_object_info(&info);
     EXPECT_EQ(info.description, "OPOS Control Objects");
     EXPECT_EQ(info.version, "1.7.2");

@@ -4,20 +4,14 @@
 
 #include <variant>
 
-#include "zrn/device_types.h"
+#include "store_fixture.h"
 #include "zrn/fakes/fake_clock.h"
-#include "zrn/fakes/fake_registry.h"
-#include "zrn/utility/class_values.h"
-#include "zrn/utility/fake_prompter.h"
 #include "zrn/utility/main_presenter.h"
 
 namespace zrn::utility {
 namespace {
 
-using platform::kHklm;
-using platform::kRegOk;
-using Strings = std::vector<std::string>;
-using Value = std::variant<std::int32_t, std::string>;
+using namespace testing;
 
 const std::string kCommon926 =
     "=ZRNOPOSCD.SO|ADKConfig=ZRN 3.38.1_CCO|ServiceVersion=3.38.1_CCO|"
@@ -42,56 +36,15 @@ public:
     Strings loads, calls;
 };
 
-class DialogsTest : public ::testing::Test {
+class DialogsTest : public StoreFixture<fakes::FakeRegistry> {
 protected:
-    void TearDown() override { EXPECT_EQ(reg.open_handles(), 0) << "a key was left open"; }
-
-    void add_device(const std::string& key, const std::vector<std::pair<std::string, Value>>& values) {
-        platform::ScopedKey k(reg);
-        ASSERT_EQ(reg.create_key(kHklm, std::string(kDeviceClassKey) + "\\" + key, "", k.out(), nullptr), kRegOk);
-        for (const auto& [name, v] : values) {
-            if (auto* n = std::get_if<std::int32_t>(&v))
-                ASSERT_EQ(platform::set_dword(reg, k.get(), name, static_cast<std::uint32_t>(*n)), kRegOk);
-            else
-                ASSERT_EQ(platform::set_sz(reg, k.get(), name, std::get<std::string>(v)), kRegOk);
-        }
-    }
-    void put_class_value(const std::string& name, const std::string& data) {
-        platform::ScopedKey k(reg);
-        ASSERT_EQ(reg.create_key(kHklm, kDeviceClassKey, "", k.out(), nullptr), kRegOk);
-        ASSERT_EQ(platform::set_sz(reg, k.get(), name, data), kRegOk);
-    }
-    void set_target_path(const std::string& path) {
-        platform::ScopedKey k(reg);
-        ASSERT_EQ(reg.create_key(kHklm, kServiceSettingsKey, "", k.out(), nullptr), kRegOk);
-        ASSERT_EQ(platform::set_sz(reg, k.get(), "TargetPath", path), kRegOk);
-    }
-    // A device entry's values as "name=data" joined by "|", in stored order.
-    std::string entry(const std::string& key) {
-        platform::ScopedKey k(reg);
-        if (reg.open_key(kHklm, std::string(kDeviceClassKey) + "\\" + key, false, k.out()) != kRegOk)
-            return "<none>";
-        std::string out, name;
-        platform::RegData d;
-        for (std::uint32_t i = 0; reg.enum_value(k.get(), i, &name, &d) == kRegOk; ++i)
-            out += name + "=" + value_as_text(d.type, d.bytes) + "|";
-        return out;
-    }
-    Strings keys() {
-        Strings names;
-        store.enum_device_keys(&names);
-        return names;
-    }
-    Strings texts() const {
-        Strings out;
-        for (const auto& p : prompter.prompts()) out.push_back(p.text);
-        return out;
+    // A settings page's texts as shown: Port, BaudRate, DataBits, StopBits,
+    // Parity, HandShaking, DrawerNo, FirstOC, SecondOC.
+    static Strings shown(const DeviceSettingsPresenter& p) {
+        return {p.Port, p.BaudRate, p.DataBits, p.StopBits, p.Parity, p.HandShaking, p.DrawerNo, p.FirstOC, p.SecondOC};
     }
 
-    fakes::FakeRegistry reg;
     fakes::FakeClock clock;
-    FakePrompter prompter;
-    DeviceStore store{reg, prompter};
     FakeUsbLibrary usb;
     Strings checks;  // device keys the health check ran for
     DeviceSettingsPresenter add{SettingsMode::Add, store, prompter, &usb,
@@ -179,7 +132,7 @@ TEST_F(DialogsTest, PageTwoWritesEachTypesDefaultsInOrder) {
     // A serial entry: no USB step, and the default logical names are not
     // written for it.
     EXPECT_TRUE(usb.calls.empty());
-    EXPECT_EQ(testing::class_values(reg), Strings{});
+    EXPECT_EQ(class_values(), Strings{});
 }
 
 TEST_F(DialogsTest, PageTwoShowsTheTypesControlsAndDefaults) {
@@ -189,15 +142,7 @@ TEST_F(DialogsTest, PageTwoShowsTheTypesControlsAndDefaults) {
     EXPECT_EQ(add.Title(), "Add New Cash Drawer Device Settings");
     EXPECT_EQ(add.PortGroupCaption, " COM Port Setting ");
     EXPECT_EQ(add.PortItems, (Strings{"COM1", "COM2", "COM3", "COM4"}));
-    EXPECT_EQ(add.Port, "COM1");
-    EXPECT_EQ(add.BaudRate, "9600");
-    EXPECT_EQ(add.DataBits, "8");
-    EXPECT_EQ(add.StopBits, "1");
-    EXPECT_EQ(add.Parity, "None");
-    EXPECT_EQ(add.HandShaking, "None");
-    EXPECT_EQ(add.DrawerNo, "1");
-    EXPECT_EQ(add.FirstOC, "91");
-    EXPECT_EQ(add.SecondOC, "91");
+    EXPECT_EQ(shown(add), (Strings{"COM1", "9600", "8", "1", "None", "None", "1", "91", "91"}));
     EXPECT_TRUE(add.Cts);
     EXPECT_FALSE(add.Ring);
     EXPECT_FALSE(add.HandShakingEnabled);
@@ -220,14 +165,14 @@ TEST_F(DialogsTest, PageTwoShowsTheTypesControlsAndDefaults) {
     EXPECT_FALSE(add.Enabled.communication || add.Enabled.status);
     EXPECT_TRUE(add.Enabled.drawer && add.Enabled.first_oc && add.Enabled.second_oc);
     add.on_cancel();
-    EXPECT_TRUE(keys().empty());
+    EXPECT_TRUE(device_keys().empty());
 }
 
 TEST_F(DialogsTest, PageTwoRefusesWhatTheStoreCannotCreate) {
     // Unknown type.
     add.set_target("XX123");
     EXPECT_EQ(add.open(), kResultUnknownType);
-    EXPECT_EQ(texts(), Strings{"errdlg::Initialization: 0x0002"});
+    EXPECT_EQ(prompt_texts(), Strings{"errdlg::Initialization: 0x0002"});
 
     // Index limit: CD926 has a blank before its line break, the others none.
     add_device("CD926-9", {{"DeviceID", 0}});
@@ -237,10 +182,10 @@ TEST_F(DialogsTest, PageTwoRefusesWhatTheStoreCannotCreate) {
         add.set_target(type);
         EXPECT_EQ(add.open(), kResultCancel);
         const std::string please = type == "CD926" ? "please " : "please";
-        EXPECT_EQ(texts(), (Strings{"Max device index limit reached! [10]\n\nIf additonal " + type +
-                                        " devices are desired, " + please +
-                                        "\nremove from index 9 until desired device can be added.  ",
-                                    "errdlg::Initialization: 0x0001"}));
+        EXPECT_EQ(prompt_texts(),
+                  (Strings{"Max device index limit reached! [10]\n\nIf additonal " + type + " devices are desired, " +
+                               please + "\nremove from index 9 until desired device can be added.  ",
+                           "errdlg::Initialization: 0x0001"}));
         EXPECT_EQ(prompter.prompts()[0].icon, Icon::Warning);
         EXPECT_EQ(prompter.prompts()[1].icon, Icon::None);
     }
@@ -248,10 +193,11 @@ TEST_F(DialogsTest, PageTwoRefusesWhatTheStoreCannotCreate) {
     prompter.clear();
     add.set_target("CD730");
     EXPECT_EQ(add.open(), kResultCancel);
-    EXPECT_EQ(texts(), (Strings{"Single instance CD730 supported version.  \n\nDynamic single drawer implementation\n"
-                                "[SD OPOS ADK Version 3.38.1].  ",
-                                "errdlg::Initialization: 0x0001"}));
-    EXPECT_EQ(keys(), (Strings{"CD347-9", "CD926-9"}));
+    EXPECT_EQ(prompt_texts(),
+              (Strings{"Single instance CD730 supported version.  \n\nDynamic single drawer implementation\n"
+                       "[SD OPOS ADK Version 3.38.1].  ",
+                       "errdlg::Initialization: 0x0001"}));
+    EXPECT_EQ(device_keys(), (Strings{"CD347-9", "CD926-9"}));
     EXPECT_TRUE(usb.loads.empty());
 }
 
@@ -260,26 +206,27 @@ TEST_F(DialogsTest, PageTwoAddsTheNameAndBackOrCancelRemoveTheNewEntry) {
     put_class_value("Other", "CD615");
     add.set_target("CD926", "Front");
     ASSERT_EQ(add.open(), kStayOpen);
-    EXPECT_EQ(testing::class_values(reg), (Strings{"Other=CD615", "Front=CD926"}));
+    EXPECT_EQ(class_values(), (Strings{"Other=CD615", "Front=CD926"}));
     EXPECT_EQ(add.on_back(), kResultBack);
-    EXPECT_TRUE(keys().empty());
-    EXPECT_EQ(testing::class_values(reg), Strings{"Other=CD615"});
+    EXPECT_TRUE(device_keys().empty());
+    EXPECT_EQ(class_values(), Strings{"Other=CD615"});
 
     add.set_target("CD926", "Front");
     ASSERT_EQ(add.open(), kStayOpen);
     EXPECT_EQ(add.on_cancel(), kResultCancel);
-    EXPECT_TRUE(keys().empty());
-    EXPECT_EQ(testing::class_values(reg), Strings{"Other=CD615"});
+    EXPECT_TRUE(device_keys().empty());
+    EXPECT_EQ(class_values(), Strings{"Other=CD615"});
 
     // A name taken meanwhile (here in other case) is refused, the entry stays.
     add.set_target("CD926", "OTHER");
     ASSERT_EQ(add.open(), kStayOpen);
-    EXPECT_EQ(texts(), Strings{"The Logical Device Name 'OTHER' already      \nexists.  Please use a different name."});
+    EXPECT_EQ(prompt_texts(),
+              Strings{"The Logical Device Name 'OTHER' already      \nexists.  Please use a different name."});
     EXPECT_EQ(prompter.prompts()[0].icon, Icon::Warning);
-    EXPECT_EQ(keys(), Strings{"CD926"});
+    EXPECT_EQ(device_keys(), Strings{"CD926"});
     // Back does not take the other device's name with it.
     add.on_back();
-    EXPECT_EQ(testing::class_values(reg), Strings{"Other=CD615"});
+    EXPECT_EQ(class_values(), Strings{"Other=CD615"});
     EXPECT_EQ(usb.loads, Strings(3, "C:\\drv\\USB730SO.DLL"));
 }
 
@@ -292,7 +239,7 @@ TEST_F(DialogsTest, MissingUsbLibraryOrDriverFolderIsReportedAndFinishStillClose
     add.set_target("CD926");
     ASSERT_EQ(add.open(), kStayOpen);
     EXPECT_TRUE(usb.loads.empty());
-    EXPECT_EQ(texts(), Strings{"Error: Missing USB730SO.DLL file"});
+    EXPECT_EQ(prompt_texts(), Strings{"Error: Missing USB730SO.DLL file"});
     EXPECT_EQ(prompter.prompts()[0].caption, kApplicationTitle);
     EXPECT_EQ(prompter.prompts()[0].icon, Icon::Error);
     EXPECT_EQ(add.on_finish(), kResultOk);
@@ -303,9 +250,9 @@ TEST_F(DialogsTest, MissingUsbLibraryOrDriverFolderIsReportedAndFinishStillClose
     add.set_target("CD615");
     ASSERT_EQ(add.open(), kStayOpen);
     EXPECT_EQ(usb.loads, Strings{"C:\\drv\\USB730SO.DLL"});
-    EXPECT_EQ(texts(), Strings{"Error: Missing USB730SO.DLL file"});
+    EXPECT_EQ(prompt_texts(), Strings{"Error: Missing USB730SO.DLL file"});
     EXPECT_EQ(add.on_finish(), kResultOk);
-    EXPECT_EQ(keys(), (Strings{"CD615", "CD926"}));
+    EXPECT_EQ(device_keys(), (Strings{"CD615", "CD926"}));
 }
 
 TEST_F(DialogsTest, ControlInterplay) {
@@ -356,7 +303,7 @@ TEST_F(DialogsTest, OpenCharacterCheck) {
     ASSERT_EQ(add.open(), kStayOpen);
     add.FirstOC = "256";
     EXPECT_FALSE(add.on_open_char_kill_focus(1));
-    EXPECT_EQ(texts(), Strings{"Open Character must be an ASCII\r\nvalue between 0 - 255"});
+    EXPECT_EQ(prompt_texts(), Strings{"Open Character must be an ASCII\r\nvalue between 0 - 255"});
     EXPECT_EQ(prompter.prompts()[0].caption, "Invalid Open Character");
     EXPECT_EQ(prompter.prompts()[0].icon, Icon::Warning);
     EXPECT_EQ(add.FocusOpenChar, 1);
@@ -394,8 +341,9 @@ TEST_F(DialogsTest, PortConflictsAreAskedOncePerEntryOfTheSameKind) {
     EXPECT_EQ(add.on_finish(), kResultOk);
     const std::string tail = "If not intended, please change this port assignment to avoid any conflict.     \n\n"
                              "Would you still like to proceed?";
-    EXPECT_EQ(texts(), (Strings{"The cash drawer device 'CD615' is already assigned to port 'LPT1'.\n" + tail,
-                                "The cash drawer device 'CD615-2' is already assigned to port 'LPT1'.\n" + tail}));
+    EXPECT_EQ(prompt_texts(),
+              (Strings{"The cash drawer device 'CD615' is already assigned to port 'LPT1'.\n" + tail,
+                       "The cash drawer device 'CD615-2' is already assigned to port 'LPT1'.\n" + tail}));
     EXPECT_EQ(prompter.prompts()[0].caption, "Port Conflict Notice ");
     EXPECT_EQ(prompter.prompts()[0].buttons, Buttons::YesNo);
     EXPECT_EQ(prompter.prompts()[0].icon, Icon::Warning);
@@ -408,9 +356,10 @@ TEST_F(DialogsTest, PortConflictsAreAskedOncePerEntryOfTheSameKind) {
     add_device("CD615-2", {{"Port", 2}});
     prompter.script({Answer::No});
     EXPECT_EQ(modify.on_finish(), kStayOpen);
-    EXPECT_EQ(texts(), Strings{"The cash drawer device 'CD615-2' is already assigned to port 'LPT2'\n"
-                               "If not intended, please change this port assignment to avoid any conflict.     \n\n"
-                               "Would you like to proceed anyway?"});
+    EXPECT_EQ(prompt_texts(),
+              Strings{"The cash drawer device 'CD615-2' is already assigned to port 'LPT2'\n"
+                      "If not intended, please change this port assignment to avoid any conflict.     \n\n"
+                      "Would you like to proceed anyway?"});
     EXPECT_NE(entry("CD615-3").find("|Port=1|"), std::string::npos);
 
     // A serial entry on COM1 meets the serial CD926 only.
@@ -440,19 +389,11 @@ TEST_F(DialogsTest, ModifyPageLoadsAndSavesOnlyTheSettings) {
     ASSERT_EQ(modify.open(), kStayOpen);
     EXPECT_EQ(modify.Title(), "Modify Cash Drawer Device Settings");
     EXPECT_EQ(modify.KeyName, "CD347");
-    EXPECT_EQ(modify.Port, "COM2");
-    EXPECT_EQ(modify.BaudRate, "2400");
-    EXPECT_EQ(modify.DataBits, "7");
-    EXPECT_EQ(modify.StopBits, "2");
-    EXPECT_EQ(modify.Parity, "Even");
-    EXPECT_EQ(modify.HandShaking, "XOn/XOff");
+    EXPECT_EQ(shown(modify), (Strings{"COM2", "2400", "7", "2", "Even", "XOn/XOff", "2", "27", "112"}));
     EXPECT_EQ(modify.HandShakingItemsShown, (Strings{"None", "CTS/RTS", "XOn/XOff"}));
     EXPECT_FALSE(modify.Cts);
     EXPECT_TRUE(modify.Ring);
     EXPECT_TRUE(modify.HandShakingEnabled);
-    EXPECT_EQ(modify.FirstOC, "27");
-    EXPECT_EQ(modify.SecondOC, "112");
-    EXPECT_EQ(modify.DrawerNo, "2");
 
     modify.Port = "COM4";
     modify.BaudRate = "19200";
@@ -496,7 +437,7 @@ TEST_F(DialogsTest, ModifyPageLoadsAndSavesOnlyTheSettings) {
     prompter.clear();
     modify.set_target("Foo");
     EXPECT_EQ(modify.open(), kResultUnknownType);
-    EXPECT_EQ(texts(), Strings{"errdlg::Initialization: 0x0002"});
+    EXPECT_EQ(prompt_texts(), Strings{"errdlg::Initialization: 0x0002"});
 }
 
 TEST_F(DialogsTest, HealthCheckButtonSavesFirst) {
@@ -540,8 +481,8 @@ TEST_F(DialogsTest, WizardLoopsBackToPageOneAndEndsOnFinishOrCancel) {
         });
     EXPECT_TRUE(finished);
     EXPECT_EQ(shown1, 2);
-    EXPECT_EQ(keys(), Strings{"CD615"});
-    EXPECT_EQ(testing::class_values(reg), Strings{"Till=CD615"});
+    EXPECT_EQ(device_keys(), Strings{"CD615"});
+    EXPECT_EQ(class_values(), Strings{"Till=CD615"});
     EXPECT_FALSE(run_add_device_wizard(page1, add, [] { return kResultCancel; }, [] { return kResultOk; }));
 }
 
@@ -567,14 +508,15 @@ TEST_F(DialogsTest, LdnDialogEditsInMemoryAndFinishReplacesTheSet) {
     ldn.Selected = "Front";
     prompter.script({Answer::Yes});
     ldn.on_remove();
-    EXPECT_EQ(texts(), Strings{"Are you sure you want to remove the\nLDN 'Front' ?"});
+    EXPECT_EQ(prompt_texts(), Strings{"Are you sure you want to remove the\nLDN 'Front' ?"});
     EXPECT_EQ(prompter.prompts()[0].buttons, Buttons::YesNo);
     EXPECT_EQ(prompter.prompts()[0].icon, Icon::Question);
     EXPECT_EQ(ldn.ListItems, Strings{"Back"});
     prompter.clear();
     ldn.EntryText = " Front ";
     ldn.on_add();
-    EXPECT_EQ(texts(), Strings{"The Logical Device Name  'Front'  already      \nexists.  Please use a different name."});
+    EXPECT_EQ(prompt_texts(),
+              Strings{"The Logical Device Name  'Front'  already      \nexists.  Please use a different name."});
     EXPECT_EQ(ldn.EntryText, "");
 
     // New names, trimmed; the same one twice, or a value name of another
@@ -600,8 +542,7 @@ TEST_F(DialogsTest, LdnDialogEditsInMemoryAndFinishReplacesTheSet) {
 
     // Cancel writes nothing.
     EXPECT_EQ(ldn.on_cancel(), kResultCancel);
-    EXPECT_EQ(testing::class_values(reg),
-              (Strings{"Front=CD615", "Back=CD615", "Other=CD926", "Note=something else"}));
+    EXPECT_EQ(class_values(), (Strings{"Front=CD615", "Back=CD615", "Other=CD926", "Note=something else"}));
 
     // Finish replaces the device's names; the others stay.
     ldn.open("CD615");
@@ -611,7 +552,7 @@ TEST_F(DialogsTest, LdnDialogEditsInMemoryAndFinishReplacesTheSet) {
     prompter.script({Answer::Yes});
     ldn.on_remove();
     EXPECT_EQ(ldn.on_finish(), kResultOk);
-    EXPECT_EQ(testing::class_values(reg), (Strings{"Other=CD926", "Note=something else", "Back=CD615", "Till=CD615"}));
+    EXPECT_EQ(class_values(), (Strings{"Other=CD926", "Note=something else", "Back=CD615", "Till=CD615"}));
 
     // Removing all and Finish leaves the device without names.
     ldn.open("CD615");
@@ -622,19 +563,19 @@ TEST_F(DialogsTest, LdnDialogEditsInMemoryAndFinishReplacesTheSet) {
     }
     EXPECT_TRUE(ldn.ListItems.empty());
     ldn.on_finish();
-    EXPECT_EQ(testing::class_values(reg), (Strings{"Other=CD926", "Note=something else"}));
+    EXPECT_EQ(class_values(), (Strings{"Other=CD926", "Note=something else"}));
 }
 
 TEST_F(DialogsTest, LdnDialogWithoutClassKeyShowsTheErrorAndWritesNothing) {
     LdnDialogPresenter ldn(store, prompter);
     ldn.open("CD926");
-    EXPECT_EQ(texts(), Strings{"ERROR: Open-1"});
+    EXPECT_EQ(prompt_texts(), Strings{"ERROR: Open-1"});
     EXPECT_EQ(prompter.prompts()[0].caption, "Registry Operation Error");
     EXPECT_TRUE(ldn.ListItems.empty());
     ldn.EntryText = "Till";
     ldn.on_add();
     EXPECT_EQ(ldn.on_finish(), kResultOk);
-    EXPECT_TRUE(testing::class_values(reg).empty());
+    EXPECT_TRUE(class_values().empty());
 }
 
 // ---------------------------------------------------------------- health check
@@ -680,9 +621,9 @@ TEST_F(DialogsTest, HealthCheckSequence) {
     EXPECT_EQ(co.calls, (Strings{"Open CD926-2", "ClaimDevice 2000", "Enable", "OpenDrawer", "OpenDrawer", "Close"}));
     const std::string ok = "DrawerOpened = 0x00000001, Result Code = 0x00000111        \nCash Drawer open successful";
     const std::string prompt = "Press OK to open cash drawer, CANCEL to quit  ";
-    EXPECT_EQ(texts(), (Strings{"Before proceeding, enable Drawer Status on the cash drawer.   \n"
-                                "[Refer to Cash Drawer Product Guide for more information].",
-                                prompt, ok, prompt, ok, prompt}));
+    EXPECT_EQ(prompt_texts(), (Strings{"Before proceeding, enable Drawer Status on the cash drawer.   \n"
+                                       "[Refer to Cash Drawer Product Guide for more information].",
+                                       prompt, ok, prompt, ok, prompt}));
     const auto& p = prompter.prompts();
     EXPECT_EQ(p[0].caption, "CD926-2 Cash Drawer Status: Device Enabling Required");
     EXPECT_EQ(p[0].icon, Icon::Warning);
@@ -699,15 +640,16 @@ TEST_F(DialogsTest, HealthCheckSequence) {
     co.opened = false;
     prompter.script({Answer::Ok, Answer::Ok, Answer::Cancel});
     run_health_check("CD615", &co, prompter, clock);
-    EXPECT_EQ(texts(), (Strings{prompt, "DrawerOpened = 0x00000000, Result Code = 0x00000000        \n"
-                                        "Cash Drawer open failed",
-                                prompt}));
+    EXPECT_EQ(prompt_texts(), (Strings{prompt,
+                                       "DrawerOpened = 0x00000000, Result Code = 0x00000000        \n"
+                                       "Cash Drawer open failed",
+                                       prompt}));
     prompter.clear();
     co = FakeControl{};
     prompter.script({Answer::Cancel});
     run_health_check("CD730", &co, prompter, clock);
     EXPECT_EQ(co.calls, (Strings{"Open CD730", "ClaimDevice 2000", "Enable", "Close"}));
-    EXPECT_EQ(texts(), Strings{prompt});
+    EXPECT_EQ(prompt_texts(), Strings{prompt});
 
     // No drawer status: the notice, then openings without reports.
     prompter.clear();
@@ -716,9 +658,9 @@ TEST_F(DialogsTest, HealthCheckSequence) {
     co.result_code = 0;
     prompter.script({Answer::Ok, Answer::Ok, Answer::Cancel});
     run_health_check("CD615", &co, prompter, clock);
-    EXPECT_EQ(texts(), (Strings{"This Cash Drawer device 'CD615' does not support drawer status.    \n\n"
-                                "CapStatus = 0x00000000, Result Code = 0x00000000   ",
-                                prompt, prompt}));
+    EXPECT_EQ(prompt_texts(), (Strings{"This Cash Drawer device 'CD615' does not support drawer status.    \n\n"
+                                       "CapStatus = 0x00000000, Result Code = 0x00000000   ",
+                                       prompt, prompt}));
     EXPECT_EQ(prompter.prompts()[0].icon, Icon::Information);
     EXPECT_EQ(co.calls, (Strings{"Open CD615", "ClaimDevice 2000", "Enable", "OpenDrawer", "Close"}));
 }
@@ -728,7 +670,8 @@ TEST_F(DialogsTest, HealthCheckFailuresShowOneStopMessageAndClose) {
     co.open_result = 109;
     co.result_code = 109;
     run_health_check("CD926", &co, prompter, clock);
-    EXPECT_EQ(texts(), Strings{"OPOS CheckHealth Interactive Error.\n\nOpen = 0x00000109,  Result Code = 0x00000109   "});
+    EXPECT_EQ(prompt_texts(),
+              Strings{"OPOS CheckHealth Interactive Error.\n\nOpen = 0x00000109,  Result Code = 0x00000109   "});
     EXPECT_EQ(prompter.prompts()[0].icon, Icon::Error);
     EXPECT_EQ(prompter.prompts()[0].caption, "CD926 OPOS CheckHealth (Interactive)");
     EXPECT_EQ(co.calls, (Strings{"Open CD926", "Close"}));
@@ -739,8 +682,8 @@ TEST_F(DialogsTest, HealthCheckFailuresShowOneStopMessageAndClose) {
     co.claim_result = 102;
     co.result_code = 102;
     run_health_check("CD926", &co, prompter, clock);
-    EXPECT_EQ(texts(), Strings{"OPOS CheckHealth Interactive Error.\n\nClaimDevice(2000) = 0x00000102,  "
-                               "Result Code = 0x00000102   "});
+    EXPECT_EQ(prompt_texts(), Strings{"OPOS CheckHealth Interactive Error.\n\nClaimDevice(2000) = 0x00000102,  "
+                                      "Result Code = 0x00000102   "});
     EXPECT_EQ(co.calls, (Strings{"Open CD926", "ClaimDevice 2000", "Close"}));
 
     // Enabling refused.
@@ -749,7 +692,8 @@ TEST_F(DialogsTest, HealthCheckFailuresShowOneStopMessageAndClose) {
     co.enable_works = false;
     co.result_code = 111;
     run_health_check("CD926", &co, prompter, clock);
-    EXPECT_EQ(texts(), Strings{"OPOS CheckHealth Interactive Error.\n\nDeviceEnable = FALSE, Result Code = 0x00000111   "});
+    EXPECT_EQ(prompt_texts(),
+              Strings{"OPOS CheckHealth Interactive Error.\n\nDeviceEnable = FALSE, Result Code = 0x00000111   "});
     EXPECT_EQ(co.calls, (Strings{"Open CD926", "ClaimDevice 2000", "Enable", "Close"}));
     EXPECT_TRUE(clock.sleeps().empty());
 
@@ -772,11 +716,8 @@ TEST_F(DialogsTest, InformationPageFields) {
     EXPECT_EQ(f.so_version, "3.38.1 [SD]");
     EXPECT_EQ(f.so_release, "UPOS Standard Release 1.7 (OPOS)");
 
-    platform::ScopedKey k(reg);
-    ASSERT_EQ(reg.create_key(kHklm, kControlObjectInfoKey, "", k.out(), nullptr), kRegOk);
-    ASSERT_EQ(platform::set_sz(reg, k.get(), "", "OPOS Control Objects"), kRegOk);
-    ASSERT_EQ(platform::set_dword(reg, k.get(), "Version", 1014), kRegOk);
-    k.reset();
+    put_values(reg, std::string(kControlObjectInfoKey), {{"", "OPOS Control Objects"}, {"Version", 1014}});
+    ASSERT_FALSE(HasFatalFailure());
     f = read_property_fields(store);
     EXPECT_EQ(f.co_description, "OPOS Control Objects");
     EXPECT_EQ(f.co_version, "1014");

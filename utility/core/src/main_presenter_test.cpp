@@ -4,71 +4,35 @@
 
 #include <variant>
 
-#include "zrn/device_types.h"
+#include "store_fixture.h"
+#include "usb_file.h"
 #include "zrn/fakes/fake_files.h"
-#include "zrn/fakes/fake_registry.h"
-#include "zrn/utility/class_values.h"
-#include "zrn/utility/fake_prompter.h"
 
 namespace zrn::utility {
 namespace {
 
-using platform::kHklm;
-using platform::kRegOk;
-using platform::RegData;
-using platform::RegKey;
-using Strings = std::vector<std::string>;
+using namespace testing;
 using Rows = std::vector<ListRow>;
-using Value = std::variant<std::int32_t, std::string, RegData>;
 
-const std::string kUsbFile(kUsbConfigPath);
-const std::string kUsbRoot = "<ZRNUSB730Config Version=\"1.0\">";
-const std::string kUsbEnd = "</ZRNUSB730Config>";
-std::string usb_element(const std::string& slot, const std::string& id) {
-    return "<HIDID UPort=\"" + slot + "\" ID=\"" + id + "\"/>";
-}
-
-class PresenterTest : public ::testing::Test {
+class PresenterTest : public StoreFixture<fakes::FakeRegistry> {
 protected:
     void TearDown() override {
-        EXPECT_EQ(reg.open_handles(), 0) << "a key was left open";
+        StoreFixture::TearDown();
         EXPECT_EQ(files.open_handles(), 0) << "the USB file was left open";
     }
 
-    void add_device(const std::string& key, const std::vector<std::pair<std::string, Value>>& values) {
-        platform::ScopedKey k(reg);
-        ASSERT_EQ(reg.create_key(kHklm, std::string(kDeviceClassKey) + "\\" + key, "", k.out(), nullptr), kRegOk);
-        for (const auto& [name, v] : values) {
-            if (auto* n = std::get_if<std::int32_t>(&v))
-                ASSERT_EQ(platform::set_dword(reg, k.get(), name, static_cast<std::uint32_t>(*n)), kRegOk);
-            else if (auto* t = std::get_if<std::string>(&v))
-                ASSERT_EQ(platform::set_sz(reg, k.get(), name, *t), kRegOk);
-            else
-                ASSERT_EQ(reg.set_value(k.get(), name, std::get<RegData>(v)), kRegOk);
-        }
-    }
-    void put_class_value(const std::string& name, const std::string& data) {
-        platform::ScopedKey k(reg);
-        ASSERT_EQ(reg.create_key(kHklm, kDeviceClassKey, "", k.out(), nullptr), kRegOk);
-        ASSERT_EQ(platform::set_sz(reg, k.get(), name, data), kRegOk);
-    }
     void usb_file(const std::string& content) {
-        for (const char* dir : {"C:\\Program Files", "C:\\Program Files\\Common Files"})
-            ASSERT_TRUE(files.create_directory(dir));
-        ASSERT_TRUE(files.create_directory(std::string(kUsbConfigFolder)));
+        common_files_folder(files);
+        ASSERT_TRUE(files.create_directory(kUsbFolder));
         files.put(kUsbFile, content);
     }
-    Strings class_values() { return testing::class_values(reg); }
-    Strings device_keys() {
-        Strings names;
-        store.enum_device_keys(&names);
-        return names;
-    }
-    Strings tree() const {
+    // The tree items' texts, root first.
+    static Strings tree_of(const LeftViewPresenter& p) {
         Strings texts;
-        for (const TreeItem& i : presenter.items()) texts.push_back(i.text);
+        for (const TreeItem& i : p.items()) texts.push_back(i.text);
         return texts;
     }
+    Strings tree() const { return tree_of(presenter); }
     ItemId item(const std::string& text) const {
         for (const TreeItem& i : presenter.items())
             if (i.text == text) return i.id;
@@ -95,10 +59,7 @@ protected:
                          {"FirstOC", std::string("7")}});
     }
 
-    fakes::FakeRegistry reg;
     fakes::FakeFiles files;
-    FakePrompter prompter;
-    DeviceStore store{reg, prompter};
     UsbConfig usb{files};
     LeftViewPresenter presenter{store, usb, prompter};
 };
@@ -111,9 +72,7 @@ TEST_F(PresenterTest, TreeShowsTheRootAndDevicesOfKnownTypes) {
     LeftViewPresenter fresh{store, usb, prompter};
     fresh.fill_tree();
     EXPECT_EQ(fresh.DeviceKeys, (Strings{"CD347-2", "CD615", "CD730", "CD926", "CDX99", "Other"}));
-    Strings texts;
-    for (const TreeItem& i : fresh.items()) texts.push_back(i.text);
-    EXPECT_EQ(texts, (Strings{"CashDrawer", "CD347-2", "CD615", "CD730", "CD926"}));
+    EXPECT_EQ(tree_of(fresh), (Strings{"CashDrawer", "CD347-2", "CD615", "CD730", "CD926"}));
     EXPECT_EQ(fresh.items().front().id, fresh.RootItem);
 
     // At start only Add Device, Property, Exit and About are enabled.

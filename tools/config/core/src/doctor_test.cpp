@@ -137,6 +137,16 @@ std::string table(const std::vector<Finding>& f) { return format_table(f); }
 
 bool has(const std::string& s, const std::string& part) { return s.find(part) != std::string::npos; }
 
+// Exactly one finding of the view's check with that severity, and its text
+// holds `part`.
+::testing::AssertionResult one_saying(const std::vector<Finding>& all, const std::string& view,
+                                      const std::string& check, Severity s, const std::string& part) {
+    const auto found = of(all, view, check, s);
+    if (found.size() != 1) return ::testing::AssertionFailure() << found.size() << " such findings\n" << table(all);
+    if (!has(found[0].text, part)) return ::testing::AssertionFailure() << found[0].text;
+    return ::testing::AssertionSuccess();
+}
+
 TEST_F(Doctor, AHealthyTillWithBothViewsPassesEveryCheck) {
     install_both();
     const auto f = run();
@@ -212,23 +222,18 @@ TEST_F(Doctor, ConfigurationWithoutTheServiceObjectFailsWithRegistrationAdvice) 
 
     files.files[kDir64 + "\\ZRNOPOSCD.dll"] = make_pe({kPeMachineI386, true, {}});
     f = run();
-    so = of(f, "64", check::kServiceObject, Severity::fail);
-    ASSERT_EQ(so.size(), 1u) << table(f);
-    EXPECT_TRUE(has(so[0].text, "built for i386, but 64-bit applications need amd64")) << so[0].text;
+    ASSERT_TRUE(one_saying(f, "64", check::kServiceObject, Severity::fail,
+                           "built for i386, but 64-bit applications need amd64"));
 
     files.files[kDir64 + "\\ZRNOPOSCD.dll"] = {'n', 'o', 't', ' ', 'a', ' ', 'd', 'l', 'l'};
     f = run();
-    so = of(f, "64", check::kServiceObject, Severity::fail);
-    ASSERT_EQ(so.size(), 1u) << table(f);
-    EXPECT_TRUE(has(so[0].text, "is no Windows DLL (no MZ header)")) << so[0].text;
+    ASSERT_TRUE(one_saying(f, "64", check::kServiceObject, Severity::fail, "is no Windows DLL (no MZ header)"));
 
     // The class without its server path.
     install(r64, files, "64");
     delete_value(r64, "SOFTWARE\\Classes\\CLSID\\" + kClsid + "\\InprocServer32", "");
     f = run();
-    so = of(f, "64", check::kServiceObject, Severity::fail);
-    ASSERT_EQ(so.size(), 1u) << table(f);
-    EXPECT_TRUE(has(so[0].text, "no InprocServer32")) << so[0].text;
+    ASSERT_TRUE(one_saying(f, "64", check::kServiceObject, Severity::fail, "no InprocServer32"));
 }
 
 TEST_F(Doctor, TypeLibraryIsLookedUpForTheViewsPlatformInEitherView) {
@@ -250,15 +255,12 @@ TEST_F(Doctor, TypeLibraryIsLookedUpForTheViewsPlatformInEitherView) {
     // Registered, but the file it names is gone.
     set_default(r32, win32_key, "C:\\gone\\ZRNOPOSCD.dll");
     f = run();
-    tl = of(f, "32", check::kTypeLibrary, Severity::fail);
-    ASSERT_EQ(tl.size(), 1u) << table(f);
-    EXPECT_TRUE(has(tl[0].text, "C:\\gone\\ZRNOPOSCD.dll, which does not exist")) << tl[0].text;
+    ASSERT_TRUE(
+        one_saying(f, "32", check::kTypeLibrary, Severity::fail, "C:\\gone\\ZRNOPOSCD.dll, which does not exist"));
 
     delete_value(r64, "SOFTWARE\\Classes\\CLSID\\" + kClsid + "\\TypeLib", "");
     f = run();
-    tl = of(f, "64", check::kTypeLibrary, Severity::fail);
-    ASSERT_EQ(tl.size(), 1u) << table(f);
-    EXPECT_TRUE(has(tl[0].text, "names no type library")) << tl[0].text;
+    ASSERT_TRUE(one_saying(f, "64", check::kTypeLibrary, Severity::fail, "names no type library"));
 }
 
 TEST_F(Doctor, TargetPathAndDriversEachSayWhatToDo) {
@@ -278,9 +280,7 @@ TEST_F(Doctor, TargetPathAndDriversEachSayWhatToDo) {
     // Too long for the Service Object's 255-character paths.
     ASSERT_TRUE(config::write_service_settings(r64, {"C:\\" + std::string(240, 'x'), 0}));
     f = run();
-    auto tp = of(f, "64", check::kTargetPath, Severity::fail);
-    ASSERT_EQ(tp.size(), 1u) << table(f);
-    EXPECT_TRUE(has(tp[0].text, "too long")) << tp[0].text;
+    ASSERT_TRUE(one_saying(f, "64", check::kTargetPath, Severity::fail, "too long"));
 
     ASSERT_TRUE(config::write_service_settings(r64, {kDir64, 0}));
     files.files.erase(kDir64 + "\\USB730SO.DLL");
@@ -307,9 +307,8 @@ TEST_F(Doctor, TargetPathAndDriversEachSayWhatToDo) {
     files.files[kDir32 + "\\USB730SO.DLL"] = make_pe({kPeMachineAmd64, true, kUsbNames});
     files.loaded.clear();
     f = run();
-    d = of(f, "32", check::kDriver, Severity::fail);
-    ASSERT_EQ(d.size(), 1u) << table(f);
-    EXPECT_TRUE(has(d[0].text, "built for amd64, but 32-bit applications need i386")) << d[0].text;
+    ASSERT_TRUE(
+        one_saying(f, "32", check::kDriver, Severity::fail, "built for amd64, but 32-bit applications need i386"));
     for (const auto& l : files.loaded) EXPECT_FALSE(has(l, kDir32)) << l;
 
     // The program of the other bitness loads the 32-bit drivers instead.
@@ -320,9 +319,7 @@ TEST_F(Doctor, TargetPathAndDriversEachSayWhatToDo) {
 
     files.unreadable.insert(kDir32 + "\\PortDrawerSO.DLL");
     f = run();
-    d = of(f, "32", check::kDriver, Severity::fail);
-    ASSERT_EQ(d.size(), 1u) << table(f);
-    EXPECT_TRUE(has(d[0].text, "cannot be read")) << d[0].text;
+    ASSERT_TRUE(one_saying(f, "32", check::kDriver, Severity::fail, "cannot be read"));
 }
 
 TEST_F(Doctor, IncompleteOrOutOfRangeEntriesAreReportedWithTheCommandThatMendsThem) {
@@ -424,9 +421,7 @@ TEST_F(Doctor, DanglingLogicalNamesAndSharedPortsFail) {
     // Two smart-serial entries the drivers take for the same unit.
     ASSERT_TRUE(config::write_device_entry(r64, entry_of("CD347-1", 2)));
     f = run();
-    p = of(f, "64", check::kPorts, Severity::fail);
-    ASSERT_EQ(p.size(), 1u) << table(f);
-    EXPECT_TRUE(has(p[0].text, "share COM2")) << p[0].text;
+    ASSERT_TRUE(one_saying(f, "64", check::kPorts, Severity::fail, "share COM2"));
 }
 
 TEST_F(Doctor, ViewsOutOfStepAreListedWithTheSyncCommand) {
