@@ -34,7 +34,7 @@ Output doctor(const std::string& args = "") {
     e2e::ClientRun run(kClient, "doctor " + args);
     Output r;
     r.code = run.finish();
-    r.out = run.all();
+    r.out = run.output_text();
     return r;
 }
 
@@ -83,7 +83,7 @@ protected:
         delete_tree(r32, "SOFTWARE\\Classes\\CLSID\\" + std::string(kClsid));
         // The build's own regsvr32 registers into the 64-bit view.
         e2e::ClientRun reg("C:\\windows\\system32\\regsvr32.exe", "/s \"" + kDist + "\\ZRNOPOSCD.dll\"");
-        ASSERT_EQ(reg.finish(), 0) << reg.all();
+        ASSERT_EQ(reg.finish(), 0) << reg.output_text();
     }
     void SetUp() override {
         delete_tree(r32_, "SOFTWARE\\OLEforRetail");

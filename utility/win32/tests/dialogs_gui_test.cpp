@@ -25,6 +25,8 @@
 #include "sim_win32.h"
 #include "zrn/device_config.h"
 #include "zrn/device_types.h"
+#include "zrn/fakes/key_values.h"
+#include "zrn/utility/class_values.h"
 #include "zrn/win32/win32_platform.h"
 
 namespace zrn::utility::win32 {
@@ -62,21 +64,16 @@ void select_item(HWND dialog, int id, const std::string& text) {
 
 Strings list_items(HWND dialog, int id) { return testing::list_items(dialog, id); }
 
-// A key's values as "name=data", in stored order.
-Strings values_of(const std::string& path) {
+// A device entry's values as "name=data", in stored order.
+Strings entry_values(const std::string& key) {
     Strings out;
-    platform::ScopedKey k(registry());
-    if (registry().open_key(platform::kHklm, path, false, k.out()) != platform::kRegOk) return out;
-    std::string name;
-    platform::RegData d;
-    for (std::uint32_t i = 0; registry().enum_value(k.get(), i, &name, &d) == platform::kRegOk; ++i)
-        out.push_back(name + "=" + value_as_text(d.type, d.bytes));
+    for (const fakes::NamedValue& v : fakes::key_values(registry(), std::string(kDeviceClassKey) + "\\" + key)
+                                          .value_or(std::vector<fakes::NamedValue>{}))
+        out.push_back(v.name + "=" + value_as_text(v.data.type, v.data.bytes));
     return out;
 }
 
-Strings entry_values(const std::string& key) { return values_of(std::string(kDeviceClassKey) + "\\" + key); }
-
-Strings class_values() { return values_of(std::string(kDeviceClassKey)); }
+Strings class_values() { return zrn::utility::testing::class_values(registry()); }
 
 Strings sorted(Strings s) {
     std::sort(s.begin(), s.end());

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "zrn/device_types.h"
+#include "zrn/fakes/key_values.h"
 #include "zrn/platform/registry.h"
 #include "zrn/text.h"
 
@@ -14,12 +15,8 @@ namespace zrn::utility::testing {
 // the utility's tests read back after a command.
 inline std::vector<std::string> class_values(platform::Registry& reg) {
     std::vector<std::string> out;
-    platform::ScopedKey k(reg);
-    if (reg.open_key(platform::kHklm, kDeviceClassKey, false, k.out()) != platform::kRegOk) return out;
-    std::string name;
-    platform::RegData d;
-    for (std::uint32_t i = 0; reg.enum_value(k.get(), i, &name, &d) == platform::kRegOk; ++i)
-        out.push_back(name + "=" + value_as_text(d.type, d.bytes));
+    for (const fakes::NamedValue& v : fakes::key_values(reg, kDeviceClassKey).value_or(std::vector<fakes::NamedValue>{}))
+        out.push_back(v.name + "=" + value_as_text(v.data.type, v.data.bytes));
     return out;
 }
 
