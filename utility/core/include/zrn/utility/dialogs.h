@@ -183,7 +183,7 @@ private:
     std::string entry_key_;  // the entry's key name, whatever field 1002 holds
     std::string logical_name_;
     std::int32_t type_ = -1;
-    config::DeviceEntry values_;
+    config::DeviceEntry values_;  // the settings only: name, type and description come from the key
     bool created_ = false;
     bool name_added_ = false;
     bool usb_loaded_ = false;
