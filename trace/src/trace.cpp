@@ -43,8 +43,13 @@ int TraceLog::TraceOpen() {
             continue;
         }
         handle_ = files_.create_new_for_write(path);
-        if (handle_ == platform::Files::kInvalid && files_.create_directory(directory_))
+        if (handle_ == platform::Files::kInvalid) {
+            // The directory may be missing, or another writer may have made
+            // it a moment ago without having created the file yet: either
+            // way the file can be created now.
+            files_.create_directory(directory_);
             handle_ = files_.create_new_for_write(path);
+        }
         if (handle_ != platform::Files::kInvalid) {
             std::string banner(kTraceBanner);
             banner += "\r\n";

@@ -156,6 +156,43 @@ TEST_F(TraceFixture, FileHeldForAMomentIsWaitedFor) {
     EXPECT_EQ(files.open_handles(), 0);
 }
 
+// Two writers start the day's file in a fresh folder: the other one makes the
+// folder between our failed create and our own attempt to make it, and has
+// not created the file yet. The line is still written, under one banner.
+TEST_F(TraceFixture, FolderMadeByAnotherWriterMeanwhileLosesNoLine) {
+    class FolderRace final : public fakes::ForwardingFiles {
+    public:
+        FolderRace(fakes::FakeFiles& f, std::string dir) : ForwardingFiles(f), f_(f), dir_(std::move(dir)) {}
+        bool create_directory(const std::string& p) override {
+            ++calls;
+            f_.create_directory(dir_);  // the other writer's
+            return f_.create_directory(p);
+        }
+        int calls = 0;
+
+    private:
+        fakes::FakeFiles& f_;
+        std::string dir_;
+    };
+    clock.set_local_time({2026, 1, 5, 4, 9, 3, 7});
+    FolderRace racing(files, "C:\\ZRN");
+    TraceLog first(racing, clock);
+    first.message("first");
+    EXPECT_EQ(racing.calls, 1);
+    EXPECT_EQ(files.content(file()), "ZRN OPOSTrace: v3.3.8.1\r\n[01/05-09:03:07] first\r\n");
+    EXPECT_TRUE(clock.sleeps().empty()) << "nothing held, nothing waited for";
+
+    // A folder that cannot be made still drops the line at once.
+    clock.set_local_time({2026, 1, 6, 5, 9, 3, 7});
+    fakes::FakeFiles bare;
+    bare.deny_directories(true);
+    TraceLog denied(bare, clock);
+    denied.message("lost");
+    EXPECT_EQ(bare.file_count(), 0u);
+    EXPECT_TRUE(clock.sleeps().empty());
+    EXPECT_EQ(bare.open_handles(), 0);
+}
+
 TEST_F(TraceFixture, LongMessagesAreBoundedAndFormatsStayIntact) {
     log.message(std::string(2000, 'x'));
     log.messagef("%s,%s,%ld", "OnStatusCapture=", "CD730", 2L);
