@@ -15,6 +15,11 @@ LastError last_error_of(const char* call, std::string_view subject) {
     return LastError{operation_text(call, subject), code};
 }
 
+void LastErrorSlot::record_last(const char* call, std::string_view subject) {
+    LastError e = last_error_of(call, subject);
+    record(std::move(e.operation), e.code);
+}
+
 std::string describe(const LastError& e) {
     if (!e) return {};
     std::string out = e.operation + " failed: Win32 error " + std::to_string(e.code);

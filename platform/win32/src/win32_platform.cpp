@@ -41,8 +41,7 @@ bool Win32Threads::start(std::function<void()> work) {
     if (!heap) return false;
     HANDLE h = ::CreateThread(nullptr, 0, thread_entry, heap, 0, nullptr);
     if (!h) {
-        const LastError e = last_error_of("CreateThread");
-        errors_.record(e.operation, e.code);
+        errors_.record_last("CreateThread");
         delete heap;
         return false;
     }
@@ -165,10 +164,7 @@ HANDLE to_handle(platform::Files::Handle h) { return reinterpret_cast<HANDLE>(h)
 }  // namespace
 
 bool Win32Files::noted(bool ok, const char* call, std::string_view subject) {
-    if (!ok) {
-        const LastError e = last_error_of(call, subject);
-        errors_.record(e.operation, e.code);
-    }
+    if (!ok) errors_.record_last(call, subject);
     return ok;
 }
 

@@ -32,6 +32,8 @@ public:
         std::lock_guard guard(mu_);
         last_ = LastError{std::move(operation), code};
     }
+    // The call that just failed, with GetLastError()'s code.
+    void record_last(const char* call, std::string_view subject = {});
     LastError get() const {
         std::lock_guard guard(mu_);
         return last_;
@@ -44,6 +46,18 @@ public:
 private:
     mutable std::mutex mu_;
     LastError last_;
+};
+
+// An adapter that keeps its last failing call for its callers to show.
+class KeepsLastError {
+public:
+    // The last call of this adapter that failed (kept until the next failure
+    // or clear_last_error()).
+    LastError last_error() const { return errors_.get(); }
+    void clear_last_error() { errors_.clear(); }
+
+protected:
+    LastErrorSlot errors_;
 };
 
 }  // namespace zrn::win32

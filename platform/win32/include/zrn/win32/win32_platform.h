@@ -15,17 +15,9 @@ public:
     std::uint64_t monotonic_ms() override;
 };
 
-class Win32Threads final : public platform::Threads {
+class Win32Threads final : public platform::Threads, public KeepsLastError {
 public:
     bool start(std::function<void()> work) override;
-
-    // The last call of this adapter that failed (kept until the next failure
-    // or clear_last_error()).
-    LastError last_error() const { return errors_.get(); }
-    void clear_last_error() { errors_.clear(); }
-
-private:
-    LastErrorSlot errors_;
 };
 
 // HKEY_LOCAL_MACHINE through the ANSI registry API.
@@ -34,7 +26,7 @@ private:
 // reached on request.
 enum class RegistryView { Own, Bits32, Bits64 };
 
-class Win32Registry final : public platform::Registry {
+class Win32Registry final : public platform::Registry, public KeepsLastError {
 public:
     explicit Win32Registry(RegistryView view = RegistryView::Own) : view_(view) {}
     platform::RegStatus open_key(platform::RegKey parent, std::string_view subkey, bool writable,
@@ -51,20 +43,14 @@ public:
     platform::RegStatus delete_value(platform::RegKey key, std::string_view name) override;
     platform::RegStatus delete_key(platform::RegKey parent, std::string_view subkey) override;
 
-    // The last call of this adapter that failed (kept until the next failure
-    // or clear_last_error()).
-    LastError last_error() const { return errors_.get(); }
-    void clear_last_error() { errors_.clear(); }
-
 private:
     unsigned long view_flag() const;
     // Keeps a failing status (the end of an enumeration is none) and returns it.
     platform::RegStatus noted(platform::RegStatus st, const char* call, std::string_view subject);
     RegistryView view_;
-    LastErrorSlot errors_;
 };
 
-class Win32Files final : public platform::Files {
+class Win32Files final : public platform::Files, public KeepsLastError {
 public:
     Handle open_existing_for_write(const std::string& path, bool* held) override;
     Handle create_new_for_write(const std::string& path) override;
@@ -76,15 +62,9 @@ public:
     void write(Handle h, const void* data, std::size_t size) override;
     void close(Handle h) override;
 
-    // The last call of this adapter that failed (kept until the next failure
-    // or clear_last_error()).
-    LastError last_error() const { return errors_.get(); }
-    void clear_last_error() { errors_.clear(); }
-
 private:
     // Keeps GetLastError()'s code when a call failed; returns ok.
     bool noted(bool ok, const char* call, std::string_view subject = {});
-    LastErrorSlot errors_;
 };
 
 }  // namespace zrn::win32
