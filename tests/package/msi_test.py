@@ -301,8 +301,20 @@ def run_utility(pfx, arch, shot):
     xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(wfd), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                             pass_fds=(wfd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(wfd)
-    display = ":" + os.read(rfd, 64).decode().strip()
+    # Xvfb writes the number and its newline separately, and ends itself when
+    # the second write finds the pipe closed: read up to the newline.
+    number = b""
+    while not number.endswith(b"\n"):
+        chunk = os.read(rfd, 64)
+        if not chunk:
+            break
+        number += chunk
     os.close(rfd)
+    display = ":" + number.decode().strip()
+    if display == ":":
+        xvfb.wait(timeout=30)
+        check(False, "Xvfb starts for the utility's window (exit status %s)" % xvfb.returncode)
+        return
     env = dict(os.environ, DISPLAY=display)
     util = None
     # Wine's desktop process binds to the display of the program that starts
