@@ -64,12 +64,12 @@ TEST(SoCycles, AThousandLifetimesLeakNothing) {
     client::EventReceiver co;
     constexpr int kWarmUp = 20, kCycles = 1000;
     for (int i = 0; i < kWarmUp; ++i) ASSERT_TRUE(cycle(co)) << "warm-up cycle " << i;
-    Sleep(300);  // event threads of the warm-up end
+    ASSERT_TRUE(so_idle(10000 * ZRN_TIME_FACTOR)) << "event threads of the warm-up end";
     const int handles = handle_count(), threads = thread_count();
     ASSERT_GT(handles, 0);
     ASSERT_GT(threads, 0);
     for (int i = kWarmUp; i < kCycles; ++i) ASSERT_TRUE(cycle(co)) << "cycle " << i;
-    Sleep(300);
+    ASSERT_TRUE(so_idle(10000 * ZRN_TIME_FACTOR)) << "event threads of the cycles end";
     std::printf("handles %d -> %d, threads %d -> %d over %d cycles\n", handles, handle_count(), threads,
                 thread_count(), kCycles - kWarmUp);
     EXPECT_LE(handle_count() - handles, 16) << "handles before " << handles;

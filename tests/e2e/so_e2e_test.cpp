@@ -306,17 +306,10 @@ TEST_F(SoE2E, ReleasedWhileAStatusEventIsInFlight) {
         ASSERT_EQ(WaitForSingleObject(entered, 5000), WAIT_OBJECT_0);
         EXPECT_EQ(c.close(), 0) << "no method waits for an event thread";
     }  // the last reference goes here
-    HMODULE so = GetModuleHandleA("ZRNOPOSCD.dll");
-    ASSERT_NE(so, nullptr);
-    using CanUnload = HRESULT(__stdcall*)();
-    auto can_unload = reinterpret_cast<CanUnload>(reinterpret_cast<void*>(GetProcAddress(so, "DllCanUnloadNow")));
-    ASSERT_NE(can_unload, nullptr);
-    EXPECT_EQ(can_unload(), S_FALSE) << "an event thread of the module still runs";
+    EXPECT_EQ(so_can_unload(), S_FALSE) << "an event thread of the module still runs";
     CoFreeUnusedLibrariesEx(0, 0);
     SetEvent(proceed);
-    const ULONGLONG end = GetTickCount64() + 5000;
-    while (can_unload() != S_OK && GetTickCount64() < end) Sleep(10);
-    EXPECT_EQ(can_unload(), S_OK) << "the event thread ended";
+    EXPECT_TRUE(so_idle(5000 * ZRN_TIME_FACTOR)) << "the event thread ended";
     CoFreeUnusedLibrariesEx(0, 0);
     co.set_handler(nullptr);
     // Still alive and usable afterwards.

@@ -124,6 +124,26 @@ inline ::testing::AssertionResult ready(client::ServiceClient& c, IDispatch* con
     return ::testing::AssertionSuccess();
 }
 
+// The loaded Service Object module's own answer to DllCanUnloadNow.
+inline HRESULT so_can_unload() {
+    using CanUnload = HRESULT(__stdcall*)();
+    HMODULE so = GetModuleHandleA("ZRNOPOSCD.dll");
+    auto can_unload =
+        so ? reinterpret_cast<CanUnload>(reinterpret_cast<void*>(GetProcAddress(so, "DllCanUnloadNow"))) : nullptr;
+    return can_unload ? can_unload() : E_FAIL;
+}
+
+// Waits, up to timeout_ms, until no object and no event thread holds the
+// Service Object module; whether it got there.
+inline bool so_idle(ULONGLONG timeout_ms) {
+    const ULONGLONG end = GetTickCount64() + timeout_ms;
+    while (so_can_unload() != S_OK) {
+        if (GetTickCount64() >= end) return false;
+        Sleep(10);
+    }
+    return true;
+}
+
 // COM for the whole program, in the multithreaded apartment: the Service
 // Object is "Both", so calls and events reach it without marshalling.
 class ComEnvironment final : public ::testing::Environment {
