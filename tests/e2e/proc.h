@@ -20,6 +20,18 @@ F proc(HMODULE lib, const char* name) {
     return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(lib, name)));
 }
 
+// Polls pred every step_ms until it holds or timeout_ms of real time have
+// passed; whether it held.
+template <typename P>
+bool wait_until(P pred, ULONGLONG timeout_ms, DWORD step_ms = 10) {
+    const ULONGLONG end = GetTickCount64() + timeout_ms;
+    while (!pred()) {
+        if (GetTickCount64() >= end) return false;
+        Sleep(step_ms);
+    }
+    return true;
+}
+
 // Status reports received on a driver's thread.
 class Reports {
 public:
@@ -38,11 +50,7 @@ public:
     // Waits (bounded, in real time) until pred holds for the reports so far.
     template <typename P>
     bool wait(P pred) {
-        for (int i = 0; i < 500; ++i) {
-            if (pred(items())) return true;
-            Sleep(10);
-        }
-        return false;
+        return wait_until([&] { return pred(items()); }, 5000);
     }
 
 private:

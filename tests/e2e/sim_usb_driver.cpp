@@ -94,9 +94,8 @@ int main(int argc, char** argv) {
 
     sim->usb.present = 0;
     zrn::sim::usb_report(sim, lock);
-    const ULONGLONG end = GetTickCount64() + 10000ull * ZRN_TIME_FACTOR;
-    while (can_unload() != S_OK && GetTickCount64() < end) Sleep(10);
-    E2E_CHECK(can_unload() == S_OK, "unplugged: the status thread ends");
+    E2E_CHECK(wait_until([&] { return can_unload() == S_OK; }, 10000ull * ZRN_TIME_FACTOR),
+              "unplugged: the status thread ends");
     E2E_CHECK(fire(0) == -1, "unplugged: the restart's reopen fails");
     sim->usb.present = 1;
     sim->usb.ignore_fires = 0;

@@ -50,13 +50,12 @@ std::vector<Event> direct_io_events(const std::vector<Event>& all) {
 
 // Waits (bounded) until the trace file, past its first `from` bytes, holds text.
 bool trace_shows(std::size_t from, const std::string& text, DWORD timeout_ms = 10000 * ZRN_TIME_FACTOR) {
-    const ULONGLONG end = GetTickCount64() + timeout_ms;
-    for (;;) {
-        const std::string t = trace_text();
-        if (t.size() > from && t.find(text, from) != std::string::npos) return true;
-        if (GetTickCount64() >= end) return false;
-        Sleep(20);
-    }
+    return wait_until(
+        [&] {
+            const std::string t = trace_text();
+            return t.size() > from && t.find(text, from) != std::string::npos;
+        },
+        timeout_ms, 20);
 }
 
 // Waits (bounded) until every thread this process runs from inside the

@@ -13,6 +13,7 @@
 
 #include "device_entries.h"
 #include "opos_client.h"
+#include "proc.h"
 #include "sim_hid.h"
 #include "sim_win32.h"
 #include "zrn/device_config.h"
@@ -136,12 +137,7 @@ inline HRESULT so_can_unload() {
 // Waits, up to timeout_ms, until no object and no event thread holds the
 // Service Object module; whether it got there.
 inline bool so_idle(ULONGLONG timeout_ms) {
-    const ULONGLONG end = GetTickCount64() + timeout_ms;
-    while (so_can_unload() != S_OK) {
-        if (GetTickCount64() >= end) return false;
-        Sleep(10);
-    }
-    return true;
+    return wait_until([] { return so_can_unload() == S_OK; }, timeout_ms);
 }
 
 // COM for the whole program, in the multithreaded apartment: the Service
