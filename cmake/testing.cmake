@@ -74,3 +74,22 @@ function(zrn_win64_only_test name locks timeout why)
     set_tests_properties(${name}_skipped PROPERTIES SKIP_REGULAR_EXPRESSION "skipped:")
   endif()
 endfunction()
+
+# zrn_hid_cases(name FIXTURES f... LOCKS l...)
+# The cases of test program `name` named *OnHidDrawer* need a HID drawer of
+# the test VM (tests/hid/hid_drawer.py makes it on /dev/uhid): they run as
+# the CTest test name_hid, under the drawer program, with the label hid;
+# the program's own test leaves them out. ./run test runs the label for both
+# builds in the VM (the win64 test preset leaves it out, win64-hid runs it).
+function(zrn_hid_cases name)
+  cmake_parse_arguments(H "" "" "FIXTURES;LOCKS" ${ARGN})
+  if(NOT ZRN_WINE_TESTS)
+    return()
+  endif()
+  set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT "GTEST_FILTER=-*OnHidDrawer*")
+  add_test(NAME ${name}_hid
+    COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/hid/hid_drawer.py
+            -- ${ZRN_WINE_RUN} -- $<TARGET_FILE:${name}> --gtest_filter=*OnHidDrawer*)
+  set_tests_properties(${name}_hid PROPERTIES LABELS hid FIXTURES_REQUIRED "wine;${H_FIXTURES}"
+    RESOURCE_LOCK "hid_drawer;${H_LOCKS}" TIMEOUT ${ZRN_T600})
+endfunction()

@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const config::LogicalNames names = config::read_logical_names(reg);
     const std::string asked = in.ConsumeRandomLengthString(40);
     const std::string translated = config::translate_device_name(names, asked);
-    const std::string stored = so::stored_device_key_name(reg, translated);
+    const std::string stored = config::stored_key_name(reg, translated).value_or(translated);
     FUZZ_CHECK(stored.size() == translated.size());
 
     config::DeviceConfig c;
@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(c.DeviceName.size() <= config::kDeviceNameMax);
     }
 
-    so::DeviceConfig sc;
+    config::DeviceConfig sc;
     DriverParamBlock block;
     std::memset(&block, 0x5a, sizeof block);  // fields not read keep their contents
     so::read_device_entry(reg, key, &sc, &block);

@@ -1,5 +1,5 @@
 // Trace lines with arbitrary names and values, as the status callback and
-// the methods write them.
+// the methods write them; the names also as files found in the trace folder.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
@@ -22,6 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (in.remaining_bytes() > 0) {
         const std::string name = in.ConsumeRandomLengthString(1200);
         const long value = in.ConsumeIntegral<std::int32_t>();
+        // Any name in the trace folder: only a daily file's has an age, and
+        // never one after today.
+        int age = -1;
+        if (trace_file_age(name, clock.local_time(), &age)) FUZZ_CHECK(age >= 0 && name.size() == 18);
         switch (in.ConsumeIntegralInRange(0, 4)) {
             case 0:
                 log.messagef("%s,%s,%ld", "OnStatusCapture=", name.c_str(), value);

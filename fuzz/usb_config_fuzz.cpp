@@ -6,9 +6,9 @@
 
 #include "fuzz_check.h"
 #include "zrn/fakes/fake_files.h"
-#include "zrn/utility/usb_config.h"
+#include "zrn/config/usb_config.h"
 
-using zrn::utility::UsbConfig;
+using zrn::config::UsbConfig;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
@@ -26,15 +26,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& s : parsed.slot_names()) FUZZ_CHECK(s.size() <= UsbConfig::kAttributeMax);
     for (const auto& s : parsed.identifiers()) FUZZ_CHECK(s.size() <= UsbConfig::kAttributeMax);
 
-    files.put(std::string(zrn::utility::kUsbConfigPath), text);
+    // What the parser takes in whole composes back to the same pairs.
+    if (parsed.complete()) {
+        UsbConfig back(files);
+        FUZZ_CHECK(back.parse(UsbConfig::compose(parsed.slot_names(), parsed.identifiers())) == UsbConfig::kParsed);
+        FUZZ_CHECK(back.complete());
+        FUZZ_CHECK(back.slot_names() == parsed.slot_names());
+        FUZZ_CHECK(back.identifiers() == parsed.identifiers());
+    }
+
+    const std::string path(zrn::config::kUsbConfigPath);
+    files.put(path, text);
     UsbConfig config(files);
-    config.release_slot(key);
-    const std::string rewritten = files.content(std::string(zrn::utility::kUsbConfigPath));
+    const UsbConfig::ReleaseOutcome out = config.release_slot(key);
+    const std::string after = files.content(path);
+    // A file not understood whole is never rewritten; one without the slot
+    // needs no rewrite.
+    FUZZ_CHECK(out.done() || after == text);
+    FUZZ_CHECK(!files.exists(path + ".new"));
+    if (!out.done() || after == text) return 0;
     // The rewrite is the composed text of what it kept, and reads back as
     // exactly that, without the released slot.
-    FUZZ_CHECK(rewritten == UsbConfig::compose(config.slot_names(), config.identifiers()));
+    FUZZ_CHECK(after == UsbConfig::compose(config.slot_names(), config.identifiers()));
     UsbConfig again(files);
-    FUZZ_CHECK(again.parse(rewritten) == UsbConfig::kParsed);
+    FUZZ_CHECK(again.parse(after) == UsbConfig::kParsed);
+    FUZZ_CHECK(again.complete());
     FUZZ_CHECK(again.slot_names() == config.slot_names());
     FUZZ_CHECK(again.identifiers() == config.identifiers());
     for (const auto& s : config.slot_names()) FUZZ_CHECK(s != "USB" + std::to_string(slot));

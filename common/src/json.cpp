@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <limits>
+#include <unordered_set>
 
 namespace zrn::json {
 
@@ -42,6 +43,11 @@ Value& Value::set(std::string_view name, Value v) {
     for (auto& [n, old] : members_)
         if (n == name) return old = std::move(v);
     members_.emplace_back(std::string(name), std::move(v));
+    return members_.back().second;
+}
+
+Value& Value::add_new_member(std::string name, Value v) {
+    members_.emplace_back(std::move(name), std::move(v));
     return members_.back().second;
 }
 
@@ -293,6 +299,9 @@ private:
     bool object(Value* out, int depth) {
         ++pos_;
         *out = Value::object();
+        // Names seen so far, so a large object is checked for a name given
+        // twice in one pass rather than member by member.
+        std::unordered_set<std::string> names;
         skip_space();
         if (pos_ < s_.size() && s_[pos_] == '}') {
             ++pos_;
@@ -304,7 +313,7 @@ private:
             const std::size_t name_pos = pos_;
             std::string name;
             if (!string(&name)) return false;
-            if (out->find(name) != nullptr) {
+            if (!names.insert(name).second) {
                 pos_ = name_pos;
                 return fail("member \"" + escape(name) + "\" given twice");
             }
@@ -314,7 +323,7 @@ private:
             skip_space();
             Value member;
             if (!value(&member, depth)) return false;
-            out->set(name, std::move(member));
+            out->add_new_member(std::move(name), std::move(member));
             skip_space();
             if (pos_ >= s_.size()) return fail("an object is not closed");
             if (s_[pos_] == '}') {

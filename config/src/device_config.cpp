@@ -58,17 +58,62 @@ bool read_service_settings(Registry& reg, ServiceSettings* settings) {
     return true;
 }
 
+std::optional<std::int32_t> read_service_number(Registry& reg, std::string_view name) {
+    ScopedKey key(reg);
+    if (reg.open_key(platform::kHklm, kServiceSettingsKey, false, key.out()) != kRegOk) return std::nullopt;
+    std::string text;
+    if (read_text(reg, key.get(), name, &text) != kRegOk) return std::nullopt;
+    return decimal_value(text);
+}
+
+std::int32_t read_trace_keep_days(Registry& reg) { return read_service_number(reg, "TraceKeepDays").value_or(0); }
+
+std::vector<ClassValue> class_key_values(Registry& reg, RegKey class_key) {
+    std::vector<ClassValue> values;
+    std::string name;
+    platform::RegData data;
+    for (std::uint32_t i = 0; reg.enum_value(class_key, i, &name, &data) == kRegOk; ++i) {
+        ClassValue v{name, std::string(), false};
+        if (data.bytes.size() <= kValueBuffer) {
+            v.text = value_as_text(data.type, data.bytes);
+            v.logical = device_type_of(v.text) != nullptr;
+        }
+        values.push_back(std::move(v));
+    }
+    return values;
+}
+
 LogicalNames read_logical_names(Registry& reg) {
     LogicalNames names;
     ScopedKey key(reg);
     if (reg.open_key(platform::kHklm, kDeviceClassKey, false, key.out()) != kRegOk) return names;
-    std::string name;
-    platform::RegData data;
-    for (std::uint32_t i = 0; reg.enum_value(key.get(), i, &name, &data) == kRegOk; ++i) {
-        std::string target = value_as_text(data.type, data.bytes);
-        if (device_type_of(target)) names.emplace_back(name, std::move(target));
-    }
+    for (ClassValue& v : class_key_values(reg, key.get()))
+        if (v.logical) names.emplace_back(std::move(v.name), std::move(v.text));
     return names;
+}
+
+bool list_device_keys(Registry& reg, bool for_change, std::vector<std::string>* keys) {
+    keys->clear();
+    ScopedKey key(reg);
+    if (reg.open_key(platform::kHklm, kDeviceClassKey, for_change, key.out()) != kRegOk) return false;
+    std::string name;
+    for (std::uint32_t i = 0; reg.enum_key(key.get(), i, &name) == kRegOk; ++i) keys->push_back(name);
+    return true;
+}
+
+std::vector<std::string> device_keys(Registry& reg) {
+    std::vector<std::string> keys;
+    list_device_keys(reg, false, &keys);
+    return keys;
+}
+
+std::optional<std::string> stored_key_name(Registry& reg, std::string_view device_key) {
+    const std::vector<std::string> keys = device_keys(reg);
+    for (const std::string& k : keys)
+        if (k == device_key) return k;
+    for (const std::string& k : keys)
+        if (equal_ignoring_case(k, device_key)) return k;
+    return std::nullopt;
 }
 
 std::string translate_device_name(const LogicalNames& names, const std::string& name) {
@@ -138,20 +183,17 @@ bool write_service_settings(Registry& reg, const ServiceSettings& settings) {
     return path && trace;
 }
 
-DeviceEntry default_entry(std::string_view device_key, const DeviceType& type) {
+DeviceEntry default_settings(std::int32_t device_id) {
     DeviceEntry e;
-    e.DeviceName = std::string(device_key);
-    e.DeviceID = type.DeviceID;
-    e.DeviceDesc = std::string(type.default_desc);
-    switch (type.DeviceID) {
+    switch (device_id) {
         case kDeviceIdSerialII:
         case kDeviceIdSmartSerial:
             e.Port = 1;
             e.BaudRate = 5;  // 9600
             e.DataBitLen = 8;
             e.StopBits = 1;
-            e.FirstOC = type.DeviceID == kDeviceIdSerialII ? "7" : "91";
-            if (type.DeviceID == kDeviceIdSmartSerial) {
+            e.FirstOC = device_id == kDeviceIdSerialII ? "7" : "91";
+            if (device_id == kDeviceIdSmartSerial) {
                 e.SecondOC = "91";
                 e.DrawerNo = 1;
             }
@@ -165,6 +207,14 @@ DeviceEntry default_entry(std::string_view device_key, const DeviceType& type) {
         default:  // USB: port 0, status only
             break;
     }
+    return e;
+}
+
+DeviceEntry default_entry(std::string_view device_key, const DeviceType& type) {
+    DeviceEntry e = default_settings(type.DeviceID);
+    e.DeviceName = std::string(device_key);
+    e.DeviceID = type.DeviceID;
+    e.DeviceDesc = std::string(type.default_desc);
     return e;
 }
 

@@ -1,7 +1,9 @@
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <thread>
 
+#include "zrn/platform/files.h"
 #include "zrn/platform/registry.h"
 #include "zrn/platform/std_platform.h"
 
@@ -62,6 +64,55 @@ RegStatus query_text(Registry& reg, RegKey key, std::string_view name, std::size
     const RegStatus st = reg.query_value(key, name, capacity, &d);
     if (st == kRegOk) *text = value_as_text(d.type, d.bytes);
     return st;
+}
+
+std::string error_code_text(std::uint32_t code) { return "Windows error " + std::to_string(code); }
+
+std::string Registry::error_text(RegStatus status) const { return error_code_text(static_cast<std::uint32_t>(status)); }
+
+std::string Files::error_text(FileStatus status) const { return error_code_text(status); }
+
+FileStatus replace_file_content(Files& files, const std::string& path, std::string_view content) {
+    // One temporary name per file: writers of the file take turns (the
+    // configuration lock), and a temporary file a crash left behind is
+    // simply replaced.
+    const std::string temp = path + ".new";
+    FileStatus st = kFileOk;
+    const Files::Handle h = files.create_always_read_write(temp, &st);
+    if (h == Files::kInvalid) return st == kFileOk ? kFileAccessDenied : st;
+    st = files.write(h, content.data(), content.size());
+    if (st == kFileOk) st = files.flush(h);
+    files.close(h);
+    if (st == kFileOk) st = files.replace(temp, path);
+    if (st != kFileOk) files.remove(temp);
+    return st;
+}
+
+FileStatus read_file_content(Files& files, const std::string& path, std::size_t max, std::string* content,
+                             bool* longer) {
+    FileStatus st = kFileOk;
+    const Files::Handle h = files.open_existing_read_write(path, &st);
+    if (h == Files::kInvalid) return st == kFileOk ? kFileAccessDenied : st;
+    content->clear();
+    // One byte beyond max tells a file that is longer from one that fits.
+    std::string buffer(max + 1, '\0');
+    std::size_t total = 0;
+    bool ok = true;
+    while (total < buffer.size()) {
+        std::size_t got = 0;
+        if (!files.read(h, buffer.data() + total, buffer.size() - total, &got)) {
+            ok = false;
+            break;
+        }
+        if (got == 0) break;
+        total += got;
+    }
+    files.close(h);
+    if (!ok) return kFileAccessDenied;
+    if (longer) *longer = total > max;
+    buffer.resize(std::min(total, max));
+    *content = std::move(buffer);
+    return kFileOk;
 }
 
 }  // namespace zrn::platform

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <vector>
 
 #include "files_contract.h"
 #include "registry_contract.h"
@@ -78,12 +79,9 @@ TEST(FakeClock, InstantModeAdvancesByEverySleep) {
     EXPECT_EQ(c.now(), 1000u);
     EXPECT_EQ(c.sleeps(), (std::vector<std::uint32_t>{250, 750}));
     const auto t = c.local_time();
-    EXPECT_EQ(t.year, 2013);
-    EXPECT_EQ(t.month, 1);
-    EXPECT_EQ(t.day, 1);
-    EXPECT_EQ(t.yday, 0);
-    EXPECT_EQ(t.hour, 0);
-    EXPECT_EQ(t.second, 0);
+    EXPECT_EQ((std::vector<int>{t.year, t.month, t.day, t.yday, t.hour, t.minute, t.second}),
+              (std::vector<int>{2013, 1, 1, 0, 0, 0, 0}))
+        << "year, month, day, day of the year, hour, minute, second";
     c.set_local_time({2012, 2, 29, 0, 9, 3, 7});
     EXPECT_EQ(c.local_time().yday, 59);
     EXPECT_EQ(c.local_time().minute, 3);

@@ -80,9 +80,68 @@ std::string windows_path(const std::string& path) {
 
 // --- EventReceiver ----------------------------------------------------------------
 
-EventReceiver::EventReceiver() : changed_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+namespace {
+
+constexpr UINT kEventMessage = WM_APP + 0x21;
+constexpr wchar_t kWindowClass[] = L"ZrnEventReceiverWindow";
+
+ATOM window_class() {
+    static const ATOM atom = [] {
+        WNDCLASSW wc{};
+        wc.lpfnWndProc = DefWindowProcW;  // replaced per window below
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = kWindowClass;
+        return RegisterClassW(&wc);
+    }();
+    return atom;
+}
+
+}  // namespace
+
+DWORD pump_messages(DWORD ms, HANDLE handle) {
+    const ULONGLONG end = GetTickCount64() + ms;
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        const ULONGLONG now = GetTickCount64();
+        if (now >= end) return WAIT_TIMEOUT;
+        const DWORD left = static_cast<DWORD>(end - now);
+        const DWORD r = MsgWaitForMultipleObjects(handle ? 1 : 0, handle ? &handle : nullptr, FALSE, left,
+                                                  QS_ALLINPUT);
+        if (handle && r == WAIT_OBJECT_0) return WAIT_OBJECT_0;
+        if (r == WAIT_FAILED) return WAIT_FAILED;
+    }
+}
+
+EventReceiver::EventReceiver()
+    : owner_(GetCurrentThreadId()),
+      changed_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    if (window_class()) {
+        window_ = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+        if (window_) {
+            SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+            SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&EventReceiver::window_proc));
+        }
+    }
+}
+
 EventReceiver::~EventReceiver() {
+    close_events();
+    if (window_) DestroyWindow(window_);
     if (changed_) CloseHandle(changed_);
+    if (done_) CloseHandle(done_);
+}
+
+void EventReceiver::close_events() {
+    // A raising thread waiting for its event is let go; the event may or
+    // may not have been delivered.
+    legal_ = false;
+    if (done_) SetEvent(done_);
 }
 
 void EventReceiver::set_handler(std::function<void(const Event&)> handler) {
@@ -101,6 +160,7 @@ void EventReceiver::clear() {
 }
 
 bool EventReceiver::wait_for(const std::function<bool(const std::vector<Event>&)>& pred, DWORD timeout_ms) const {
+    const bool pump = GetCurrentThreadId() == owner_;
     const ULONGLONG end = GetTickCount64() + timeout_ms;
     for (;;) {
         if (pred(events())) return true;
@@ -108,7 +168,11 @@ bool EventReceiver::wait_for(const std::function<bool(const std::vector<Event>&)
         if (now >= end) return false;
         // Woken by each new event; the short cap only covers a pulse that
         // fell between the check and the wait.
-        WaitForSingleObject(changed_, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 50)));
+        const DWORD step = static_cast<DWORD>(std::min<ULONGLONG>(end - now, 50));
+        if (pump)
+            pump_messages(step, changed_);
+        else
+            WaitForSingleObject(changed_, step);
         ResetEvent(changed_);
     }
 }
@@ -124,6 +188,35 @@ void EventReceiver::record(Event e) {
     }
     SetEvent(changed_);
     if (handler) handler(e);
+}
+
+void EventReceiver::deliver_through_window(Event e) {
+    std::lock_guard one_at_a_time(posting_);
+    for (;;) {
+        ResetEvent(done_);
+        if (!legal_ || !window_) return;
+        slot_ = e;
+        slot_delivered_ = false;
+        const WPARAM number = ++slot_number_;
+        PostMessageW(window_, kEventMessage, number, 0);
+        // As long as the application takes to pump its messages.
+        WaitForSingleObject(done_, INFINITE);
+        if (slot_delivered_ || !legal_) break;
+        Sleep(kFrozenRetryMs);
+    }
+    ++slot_number_;  // a message still queued now finds nothing to deliver
+}
+
+LRESULT CALLBACK EventReceiver::window_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    auto* self = reinterpret_cast<EventReceiver*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (msg != kEventMessage || !self) return DefWindowProcW(hwnd, msg, wp, lp);
+    if (wp != self->slot_number_) return 0;
+    if (self->legal_ && !self->frozen_) {
+        self->record(self->slot_);
+        self->slot_delivered_ = true;
+    }
+    SetEvent(self->done_);
+    return 0;
 }
 
 HRESULT EventReceiver::QueryInterface(REFIID riid, void** out) {
@@ -188,7 +281,13 @@ HRESULT EventReceiver::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* p
     } else {
         return DISP_E_MEMBERNOTFOUND;
     }
-    record(std::move(e));
+    e.raised_by = GetCurrentThreadId();
+    // On the creating thread the event is delivered at once, as the
+    // published Control Object does, frozen or not.
+    if (GetCurrentThreadId() == owner_)
+        record(std::move(e));
+    else
+        deliver_through_window(std::move(e));
     return S_OK;
 }
 
@@ -221,6 +320,9 @@ bool ServiceClient::look_up_methods() {
 }
 
 void ServiceClient::reset() {
+    // No event is delivered once the Control Object lets go.
+    if (receiver_) receiver_->close_events();
+    receiver_ = nullptr;
     if (so_) so_->Release();
     so_ = nullptr;
     looked_up_ = false;
@@ -266,17 +368,30 @@ std::int32_t ServiceClient::open(const std::wstring& device_class, const std::ws
     return long_call(Method::OpenService, a, 3);
 }
 
+std::int32_t ServiceClient::open(const std::wstring& device_class, const std::wstring& device_name,
+                                 EventReceiver* control) {
+    receiver_ = control;
+    const std::int32_t rc = open(device_class, device_name, static_cast<IDispatch*>(control));
+    if (control && rc == OPOS_SUCCESS) control->open_events();
+    return rc;
+}
+
 std::int32_t ServiceClient::get_number(std::int32_t index) {
     VARIANT a[1] = {i4(index)};
     return long_call(Method::GetPropertyNumber, a, 1);
 }
 
 void ServiceClient::set_number(std::int32_t index, std::int32_t number) {
+    // Unfrozen here before the Service Object flushes its queue into the
+    // receiver; frozen here only once the Service Object holds its events.
+    const bool freezing = index == PIDX_FreezeEvents && receiver_;
+    if (freezing && number != 1) receiver_->set_frozen(false);
     VARIANT a[2] = {i4(index), i4(number)};
     VARIANT result;
     VariantInit(&result);
     invoke(Method::SetPropertyNumber, a, 2, &result);
     VariantClear(&result);
+    if (freezing && number == 1) receiver_->set_frozen(true);
 }
 
 std::wstring ServiceClient::get_string(std::int32_t index) {
@@ -300,7 +415,12 @@ std::int32_t ServiceClient::claim(std::int32_t timeout) {
     return long_call(Method::ClaimDevice, a, 1);
 }
 
-std::int32_t ServiceClient::close() { return long_call(Method::CloseService, nullptr, 0); }
+std::int32_t ServiceClient::close() {
+    // Events end before the Service Object is asked to close, so a raising
+    // thread waiting for this thread is let go instead of holding the close.
+    if (receiver_) receiver_->close_events();
+    return long_call(Method::CloseService, nullptr, 0);
+}
 std::int32_t ServiceClient::release() { return long_call(Method::ReleaseDevice, nullptr, 0); }
 std::int32_t ServiceClient::open_drawer() { return long_call(Method::OpenDrawer, nullptr, 0); }
 

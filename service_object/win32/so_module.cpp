@@ -9,6 +9,7 @@
 
 #include "so_shell.h"
 #include "zrn/guarded.h"
+#include "zrn/win32/shared_objects.h"
 #include "zrn/win32/win32_platform.h"
 
 // Fallback claim table: one block for every process that loads this build of
@@ -88,42 +89,41 @@ public:
     }
 };
 
-// Kernel objects every process on the machine must find, whatever its build
-// and its user: created open to every user, or opened when they exist.
-class SharedNames {
-public:
-    SharedNames() {
-        open_to_all_ = InitializeSecurityDescriptor(&sd_, SECURITY_DESCRIPTOR_REVISION) &&
-                       SetSecurityDescriptorDacl(&sd_, TRUE, nullptr, FALSE);
-    }
-    HANDLE mutex(const std::string& name) {
-        HANDLE h = CreateMutexA(attributes(), FALSE, name.c_str());
-        if (!h) h = OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name.c_str());
-        return h;
-    }
-    // A section backed by the paging file starts zeroed.
-    HANDLE section(const std::string& name, DWORD size) {
-        HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, attributes(), PAGE_READWRITE, 0, size, name.c_str());
-        if (!h) h = OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, name.c_str());
-        return h;
-    }
-
-private:
-    SECURITY_ATTRIBUTES* attributes() { return open_to_all_ ? &sa_ : nullptr; }
-    SECURITY_DESCRIPTOR sd_{};
-    SECURITY_ATTRIBUTES sa_{sizeof sa_, &sd_, FALSE};
-    bool open_to_all_ = false;
-};
-
 // The claim table as every process sees it: one named section mapped by both
 // builds of the module, so a 32-bit and a 64-bit application on one till see
-// each other's claims, and the lock that goes with it. Both live in the global
-// namespace; where that is closed to the process (creating a global section
-// needs a privilege an ordinary user may lack, when no other process made it
-// first), both are the session's. The section's handle stays open until the
-// process ends, so the table lives while any process uses it. Should no
-// section be had at all, the module's own shared section still serves the
-// processes of this build.
+// each other's claims, and the lock that goes with it. The lock is a global
+// mutex (any user may create one); the section is the global one when an
+// elevated process or a service made it, otherwise the session's: creating a
+// global section takes a privilege a standard user lacks, and whoever comes
+// later joins the table that exists (choose_claim_space), under the lock, so
+// two processes starting at once decide one after the other. The section's
+// handle stays open until the process ends, so the table lives while any
+// process uses it. Should no section be had at all, the module's own shared
+// section still serves the processes of this build.
+constexpr char kClaimSection[] = "ZRNOPOSCDClaimTable";
+constexpr char kClaimMutex[] = "ZRNOPOSCDClaimLock";
+constexpr DWORD kClaimLockWaitMs = 2000;
+
+class Win32ClaimSpaces final : public ClaimSpaces {
+public:
+    bool join(ClaimSpace space) override { return keep(win32::join_section(name(space))); }
+    bool create(ClaimSpace space) override {
+        DWORD error = 0;
+        return keep(win32::join_or_create_section(name(space), static_cast<DWORD>(kClaimTableSize),
+                                                  win32::SharedUsers::Everyone, &error));
+    }
+    HANDLE handle = nullptr;
+
+private:
+    static std::string name(ClaimSpace space) {
+        return space == ClaimSpace::Global ? std::string("Global\\") + kClaimSection : kClaimSection;
+    }
+    bool keep(HANDLE h) {
+        handle = h;
+        return h != nullptr;
+    }
+};
+
 struct ClaimObjects {
     std::uint8_t* block;
     HANDLE lock;
@@ -131,17 +131,14 @@ struct ClaimObjects {
 
 const ClaimObjects& claim_objects() {
     static const ClaimObjects objects = [] {
-        SharedNames names;
-        std::string space = "Global\\";
-        HANDLE h = names.section(space + "ZRNOPOSCDClaimTable", zrn::so::kClaimTableSize);
-        if (!h) {
-            space.clear();
-            h = names.section("ZRNOPOSCDClaimTable", zrn::so::kClaimTableSize);
-        }
-        void* view = h ? MapViewOfFile(h, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, zrn::so::kClaimTableSize) : nullptr;
+        HANDLE lock = win32::join_or_create_machine_mutex(kClaimMutex);
+        const DWORD got = lock ? WaitForSingleObject(lock, kClaimLockWaitMs) : WAIT_FAILED;
+        Win32ClaimSpaces spaces;
+        choose_claim_space(spaces);
+        if (got == WAIT_OBJECT_0 || got == WAIT_ABANDONED) ReleaseMutex(lock);
+        HANDLE h = spaces.handle;
+        void* view = h ? MapViewOfFile(h, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, kClaimTableSize) : nullptr;
         if (!view && h) CloseHandle(h);
-        HANDLE lock = names.mutex(space + "ZRNOPOSCDClaimLock");
-        if (!lock && !space.empty()) lock = names.mutex("ZRNOPOSCDClaimLock");
         return ClaimObjects{view ? static_cast<std::uint8_t*>(view) : g_claim_block, lock};
     }();
     return objects;
@@ -150,22 +147,56 @@ const ClaimObjects& claim_objects() {
 // Makes a check and an add of the claim table one step for every process.
 class NamedMutexClaimLock final : public ClaimLock {
 public:
-    bool lock() override {
+    Outcome lock() override {
         // An abandoned mutex (a process died inside an operation) is ours all
         // the same: every operation leaves the table consistent entry by entry.
         // A holder that never lets go (a hung or suspended application) costs
         // the others this bound; the table then refuses claims meanwhile.
         HANDLE m = claim_objects().lock;
-        if (!m) return false;
-        const DWORD r = WaitForSingleObject(m, kClaimLockWaitMs);
-        return r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
+        if (!m) return Outcome::Unavailable;
+        switch (WaitForSingleObject(m, kClaimLockWaitMs)) {
+            case WAIT_OBJECT_0:
+            case WAIT_ABANDONED:
+                return Outcome::Locked;
+            case WAIT_TIMEOUT:
+                return Outcome::Busy;
+            default:
+                return Outcome::Unavailable;
+        }
     }
     void unlock() override {
         if (HANDLE m = claim_objects().lock) ReleaseMutex(m);
     }
+};
+
+// Processes as the claim table asks after them: an id and the time the
+// process started, which tells a holder from a later process given its id.
+class Win32ProcessWatch final : public ProcessWatch {
+public:
+    ClaimHolder self() override {
+        std::uint64_t started = 0;
+        start_time(GetCurrentProcess(), &started);
+        return ClaimHolder{static_cast<std::uint32_t>(GetCurrentProcessId()), started};
+    }
+    Presence presence(std::uint32_t pid, std::uint64_t* started) override {
+        // The limited query right is granted across users and elevation.
+        HANDLE h = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+        if (!h) return GetLastError() == ERROR_INVALID_PARAMETER ? Presence::Gone : Presence::Unknown;
+        DWORD code = 0;
+        const bool ended = GetExitCodeProcess(h, &code) && code != STILL_ACTIVE;
+        const bool known = start_time(h, started);
+        CloseHandle(h);
+        if (ended) return Presence::Gone;
+        return known ? Presence::Running : Presence::Unknown;
+    }
 
 private:
-    static constexpr DWORD kClaimLockWaitMs = 2000;
+    static bool start_time(HANDLE process, std::uint64_t* out) {
+        FILETIME created, exited, kernel, user;
+        if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return false;
+        *out = (static_cast<std::uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+        return true;
+    }
 };
 
 // Event threads hold a reference to this module and a module lock, so a
@@ -228,7 +259,8 @@ struct Ports {
     win32::Win32Files files;
     TraceLog trace{files, clock};
     NamedMutexClaimLock claim_lock;
-    ClaimTable claims{claim_objects().block, claim_lock};
+    Win32ProcessWatch processes;
+    ClaimTable claims{claim_objects().block, claim_lock, &processes};
 };
 
 void ZRN_STDCALL status_capture(const char* status_name, std::int32_t status) {

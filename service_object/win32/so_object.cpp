@@ -211,8 +211,16 @@ private:
 
     // Runs a method's work; an exception inside it answers failure, with
     // the result out-value (when the method has one) reading failure too.
+    // The object keeps itself alive meanwhile: an event handler that lets go
+    // of the Control Object from inside an event this call raised (a
+    // DirectIO event) must not free the object under the call.
     template <typename F>
-    static HRESULT call(F f, LONG* rc = nullptr) {
+    HRESULT call(F f, LONG* rc = nullptr) {
+        struct Hold {
+            IUnknown* self;
+            ~Hold() { self->Release(); }
+        } hold{outer_};
+        outer_->AddRef();
         std::int32_t failed = 0;
         switch (run_method(f, rc ? &failed : nullptr)) {
             case MethodOutcome::Done:

@@ -77,9 +77,14 @@ bool SimHid::create_events() {
     return write_request_ && stop_ && report_;
 }
 
-bool SimHid::finish_read(Device) {
+bool SimHid::finish_read(Device, std::uint8_t* report3) {
     const bool ok = !read_failed_;
     read_failed_ = false;
+    if (ok) {
+        report3[0] = 0;
+        report3[1] = read_state_;
+        report3[2] = 0;
+    }
     return ok;
 }
 
@@ -98,19 +103,18 @@ void SimHid::signal_stop() {
     if (stop_) SetEvent(stop_);
 }
 
-bool SimHid::start_read(Device d, std::uint8_t* buffer3) {
+bool SimHid::start_read(Device d) {
     if (d != kDrawerHandle || !present()) return false;
-    read_buffer_ = buffer3;
     read_pending_ = true;
     return true;
 }
 
-bool SimHid::start_write(Device d, const std::uint8_t* buffer3) {
+bool SimHid::start_write(Device d, const std::uint8_t* report3) {
     if (d != kDrawerHandle || !present()) return false;
     bool opens = false;
     {
         std::lock_guard guard(lock_);
-        if (buffer3[1] == 1) {
+        if (report3[1] == 1) {
             ++s_->usb.opening_reports;
             if (!s_->usb.ignore_fires) {
                 s_->usb.drawer_state = 1;
@@ -135,7 +139,7 @@ usbdrv::HidPort::Wake SimHid::wait() {
             }
             if (s_->usb.seq != seen_seq_) {
                 seen_seq_ = s_->usb.seq;
-                read_buffer_[1] = static_cast<std::uint8_t>(s_->usb.drawer_state);
+                read_state_ = static_cast<std::uint8_t>(s_->usb.drawer_state);
                 read_pending_ = false;
                 return Wake::Read;
             }

@@ -23,10 +23,10 @@ public:
     void reset_stop_and_write_request() override;
     void signal_write_request() override;
     void signal_stop() override;
-    bool start_read(Device d, std::uint8_t* buffer3) override;
-    bool start_write(Device d, const std::uint8_t* buffer3) override;
+    bool start_read(Device d) override;
+    bool start_write(Device d, const std::uint8_t* report3) override;
     Wake wait() override;
-    bool finish_read(Device d) override;
+    bool finish_read(Device d, std::uint8_t* report3) override;
     void cancel_io(Device d) override;
 
 private:
@@ -34,7 +34,7 @@ private:
     SimState* s_;
     SimLock& lock_;
     HANDLE report_ = nullptr, write_request_ = nullptr, stop_ = nullptr;
-    std::uint8_t* read_buffer_ = nullptr;
+    std::uint8_t read_state_ = 0;
     bool read_pending_ = false, read_failed_ = false;
     std::uint32_t seen_seq_ = 0;
 };

@@ -1,11 +1,18 @@
 // Benchmark of the stack under Wine with the simulated drivers: status
 // latency, the time OpenDrawer takes beyond its designed waits, and the CPU
-// an idle device costs. Each figure is printed next to its floor.
+// an idle device costs; under tests/hid/hid_drawer.py (the test VM) also the
+// shipped USB driver on a HID drawer. Each figure is printed next to its floor.
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "hid_drawer.h"
 #include "serial_block.h"
+#include "zrn/cfg/document.h"
+#include "zrn/json.h"
 #include "so_env.h"
 #include "zrn/callconv.h"
 #include "zrn/modem_status.h"
@@ -93,15 +100,38 @@ struct Arrivals {
     double at[2] = {0, 0};
 };
 
-void status_latency(int units) {
-    reset_hardware();
-    Arrivals arrivals;
-    client::EventReceiver co;
-    co.set_handler([&](const client::Event& e) {
+// Notes when the StatusUpdate of a closed (0) and an open (1) drawer arrives.
+void record_arrivals(client::EventReceiver& co, Arrivals& arrivals) {
+    co.set_handler([&arrivals](const client::Event& e) {
         if (e.kind != client::Event::StatusUpdate || e.value < 0 || e.value > 1) return;
         std::lock_guard lock(arrivals.mu);
         arrivals.at[e.value] = now_ms();
     });
+}
+
+// How long after change() the StatusUpdate of value arrives; -1 when none
+// comes within 5 s.
+double time_arrival(Arrivals& arrivals, int value, const std::function<void()>& change) {
+    {
+        std::lock_guard lock(arrivals.mu);
+        arrivals.at[value] = 0;
+    }
+    const double start = now_ms();
+    change();
+    double got = 0;
+    while (got == 0 && now_ms() - start < 5000) {
+        Sleep(1);
+        std::lock_guard lock(arrivals.mu);
+        got = arrivals.at[value];
+    }
+    return got > 0 ? got - start : -1;
+}
+
+void status_latency(int units) {
+    reset_hardware();
+    Arrivals arrivals;
+    client::EventReceiver co;
+    record_arrivals(co, arrivals);
     client::ServiceClient c;
     if (!ready(c, &co, "CD347")) {
         std::printf("  %d units: the device cannot be enabled\n", units);
@@ -113,19 +143,8 @@ void status_latency(int units) {
         Stats s;
         for (int trial = 0; trial < 12; ++trial) {
             const int value = trial % 2 == 0 ? 1 : 0;
-            {
-                std::lock_guard lock(arrivals.mu);
-                arrivals.at[value] = 0;
-            }
-            const double start = now_ms();
-            set_modem(2, value == 1 ? 0 : kMsCts);
-            double got = 0;
-            while (got == 0 && now_ms() - start < 5000) {
-                Sleep(1);
-                std::lock_guard lock(arrivals.mu);
-                got = arrivals.at[value];
-            }
-            if (got > 0) s.add(got - start);
+            const double latency = time_arrival(arrivals, value, [&] { set_modem(2, value == 1 ? 0 : kMsCts); });
+            if (latency >= 0) s.add(latency);
             // A random phase against the sweep for the next trial.
             Sleep(static_cast<DWORD>(37 + trial * 13 % (units * kPollStepMs)));
         }
@@ -169,6 +188,60 @@ void open_drawer_time(const char* device, double designed, const char* label) {
     c.close();
 }
 
+// The shipped drivers on a HID drawer of the test VM: OpenDrawer against
+// the same designed waits as the simulated USB drawer, and the latency from
+// the drawer's report (the moment the drawer program is told to send it,
+// a loopback round trip before the kernel has it) to the StatusUpdate event.
+void hid_drawer_rows(double designed) {
+    HidDrawers hid;
+    if (!hid.add("bench") || !hid.shown({"bench"})) {
+        std::printf("  the HID drawer is not seen: %s\n", hid.last().c_str());
+        return;
+    }
+    settings(0, client::windows_path(ZRN_DIST_DIR));
+    Arrivals arrivals;
+    client::EventReceiver co;
+    record_arrivals(co, arrivals);
+    client::ServiceClient c;
+    if (!ready(c, &co, "CD730")) {
+        std::printf("  CD730 on the HID drawer cannot be enabled\n");
+        settings(0);
+        return;
+    }
+    Sleep(300);
+    Stats fire;
+    for (int i = 0; i < 6; ++i) {
+        hid.cmd("state bench 2");
+        Sleep(150);
+        const double start = now_ms();
+        const std::int32_t rc = c.open_drawer();
+        const double took = now_ms() - start;
+        if (rc == 0) fire.add(took);
+    }
+    row("OpenDrawer USB on a HID drawer, best", fire.min, designed, "ms");
+    row("OpenDrawer USB on a HID drawer, mean", fire.mean(), designed, "ms");
+
+    hid.cmd("state bench 2");
+    Sleep(500);
+    Stats s;
+    for (int trial = 0; trial < 12; ++trial) {
+        const int value = trial % 2 == 0 ? 1 : 0;
+        const double latency =
+            time_arrival(arrivals, value, [&] { hid.cmd(value == 1 ? "state bench 1" : "state bench 2"); });
+        if (latency >= 0) s.add(latency);
+        Sleep(static_cast<DWORD>(50 + trial * 13 % 40));
+    }
+    char what[96];
+    // No designed wait: the status thread sits in a read (DCSDelay 0).
+    std::snprintf(what, sizeof what, "status latency, HID drawer, mean of %d", s.n);
+    row(what, s.mean(), 0, "ms");
+    row("status latency, HID drawer, worst", s.max, 0, "ms");
+    co.set_handler(nullptr);
+    c.set_number(PIDX_DeviceEnabled, 0);
+    c.close();
+    settings(0);
+}
+
 // CPU of the whole process over ten seconds, in percent of one core.
 double cpu_over_10s() {
     const double cpu0 = cpu_ms(), wall0 = now_ms();
@@ -177,6 +250,34 @@ double cpu_over_10s() {
 }
 
 }  // namespace
+
+// A document of 4 MiB: two drawers and 40,000 logical names, parsed and
+// checked whole, best of three.
+void document_check_time() {
+    std::string names;
+    for (int i = 0; i < 40000; ++i)
+        names += std::string(i ? "," : "") + "{\"name\":\"Till" + std::to_string(i) + std::string(80, 'x') +
+                 "\",\"device\":\"" + (i % 2 ? "CD926" : "CD347") + "\"}";
+    const std::string doc = R"({"schema":"zrn-opos-cashdrawer-configuration","version":1,"devices":[{"key":"CD926"},)"
+                            R"({"key":"CD347","Port":2}],"logicalNames":[)" + names + "]}";
+    double best = 1e9;
+    for (int i = 0; i < 3; ++i) {
+        const double start = now_ms();
+        json::Value value;
+        std::string error;
+        cfg::Configuration conf;
+        std::vector<std::string> errors;
+        if (!json::parse(doc, &value, &error) || !cfg::from_json(value, &conf, &errors)) {
+            std::printf("  the document was refused: %s\n", error.empty() ? errors.front().c_str() : error.c_str());
+            return;
+        }
+        best = std::min(best, now_ms() - start);
+    }
+    char what[64];
+    std::snprintf(what, sizeof what, "%.1f MiB document parsed and checked, best of 3",
+                  static_cast<double>(doc.size()) / (1024.0 * 1024.0));
+    row(what, best, 1000, "ms", "limit");
+}
 
 int main() {
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 3;
@@ -226,6 +327,13 @@ int main() {
             c.set_number(PIDX_DeviceEnabled, 0);
         }
         c.close();
+    }
+
+    std::printf("Configuration document, as zrncd config import reads it; limit: about a second\n");
+    document_check_time();
+    if (std::getenv("ZRN_HID_DRAWER")) {
+        std::printf("The shipped USB driver on a HID drawer (/dev/uhid); floor: as above, none for the status\n");
+        hid_drawer_rows(500 + 200 + 200);
     }
     CoUninitialize();
     return 0;

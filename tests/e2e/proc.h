@@ -49,8 +49,8 @@ public:
     }
     // Waits (bounded, in real time) until pred holds for the reports so far.
     template <typename P>
-    bool wait(P pred) {
-        return wait_until([&] { return pred(items()); }, 5000);
+    bool wait(P pred, ULONGLONG timeout_ms = 5000) {
+        return wait_until([&] { return pred(items()); }, timeout_ms);
     }
 
 private:

@@ -37,7 +37,7 @@ bool wait_report(const std::string& name, int value) {
         for (const auto& r : items)
             if (r.first == name && r.second == value) return true;
         return false;
-    });
+    }, 5000ull * ZRN_TIME_FACTOR);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The simulated USB730SO.DLL under Wine, its drawer driven through the
 // shared simulator block as drawersim would: reports reach the callback,
 // fires open the drawer (or not, when it ignores them), unplugging ends the
-// status thread and the next command's reopen fails, replugging recovers.
+// status thread and the next command's reopen fails, replugging recovers;
+// the status thread keeps the library loaded until it has returned.
 #include <windows.h>
 
 #include <cstdio>
@@ -31,11 +32,24 @@ void ZRN_STDCALL on_report(const char* name, std::int32_t value) {
 }
 
 bool wait_reports(std::size_t n) {
-    return g_reports.wait([&](const auto& items) { return items.size() >= n; });
+    // A new status thread first sleeps its second: under emulation, and
+    // beside other tests, that alone can take several.
+    return g_reports.wait([&](const auto& items) { return items.size() >= n; }, 10000ull * ZRN_TIME_FACTOR);
 }
 
 int report(std::size_t i) {
     return g_reports.items().at(i).second;
+}
+
+// A report of value among those from index from on.
+bool wait_report_from(std::size_t from, int value) {
+    return g_reports.wait(
+        [&](const auto& items) {
+            for (std::size_t i = from; i < items.size(); ++i)
+                if (items[i].second == value) return true;
+            return false;
+        },
+        10000ull * ZRN_TIME_FACTOR);
 }
 
 }  // namespace
@@ -102,5 +116,26 @@ int main(int argc, char** argv) {
     E2E_CHECK(status(0) == 2, "replugged: the next command restarts the thread");
     E2E_CHECK(close_port(0) == 1, "CloseUPort");
     E2E_CHECK(can_unload() == S_OK, "the thread stopped: may unload");
+
+    // The status thread holds the library loaded until it has returned: the
+    // caller's last FreeLibrary while it runs unmaps nothing under it.
+    E2E_CHECK(open_port(0) == 1, "OpenUPort again");
+    const std::size_t seen = g_reports.items().size();
+    FreeLibrary(lib);
+    HMODULE held = GetModuleHandleA(argv[1]);
+    E2E_CHECK(held == lib, "still loaded after the caller's FreeLibrary: its status thread holds it");
+    sim->usb.drawer_state = 1;
+    zrn::sim::usb_report(sim, lock);
+    // Opened after a restart, the thread may first report the closed state
+    // it starts from, if it reads before the drawer opens.
+    E2E_CHECK(wait_report_from(seen, 1), "the thread still serves the drawer");
+    lib = LoadLibraryA(argv[1]);  // a reference of ours again, for the call
+    E2E_CHECK(lib == held, "the same module, not loaded afresh");
+    if (lib) {
+        E2E_CHECK(proc<Unit>(lib, "CloseUPort")(0) == 1, "CloseUPort");
+        FreeLibrary(lib);
+        E2E_CHECK(wait_until([&] { return GetModuleHandleA(argv[1]) == nullptr; }, 10000ull * ZRN_TIME_FACTOR),
+                  "unloaded once the thread has returned");
+    }
     return checks_done();
 }

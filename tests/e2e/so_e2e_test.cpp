@@ -2,15 +2,20 @@
 // through the real registration, driven through IDispatch by a Control
 // Object of the test's own, with the simulated drivers behind TargetPath,
 // the real registry, the real shared section and the day's trace file.
+#include <atomic>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <aclapi.h>
 #include <ocidl.h>
 #include <olectl.h>
 #include <tlhelp32.h>
 #undef OpenService
 
 #include "ZRNOPOSCD_h.h"
+#include "hid_drawer.h"
 #include "proc.h"
 #include "so_env.h"
 
@@ -129,7 +134,8 @@ TEST_F(SoE2E, SerialIIDrawerFiresAndReportsOpenThenClosed) {
     ASSERT_EQ(ev.size(), 2u);
     EXPECT_EQ(ev[0].value, 1);
     EXPECT_EQ(ev[1].value, 0);
-    EXPECT_NE(ev[0].thread, GetCurrentThreadId()) << "status events come from an event thread";
+    EXPECT_NE(ev[0].raised_by, GetCurrentThreadId()) << "status events come from an event thread";
+    EXPECT_EQ(ev[0].thread, GetCurrentThreadId()) << "and reach the application on its own thread";
     EXPECT_EQ(co.calls_with_bad_arguments(), 0);
 
     c.set_number(PIDX_DeviceEnabled, 0);
@@ -204,6 +210,58 @@ TEST_F(SoE2E, UsbDrawerFiresAndReportsOpenThenClosed) {
     EXPECT_EQ(c.close(), 0);
 }
 
+// The shipped drivers behind TargetPath and a HID drawer of the test VM (the
+// *OnHidDrawer* cases run there, under tests/hid/hid_drawer.py).
+TEST(SoE2EOnHidDrawer, UsbDrawerFiresReportsWithDcsDelayAndComesBackAfterAReplug) {
+    HidDrawers hid;
+    ASSERT_TRUE(hid.ok()) << "no HID drawer: run as tests/hid/hid_drawer.py -- TEST, in the test VM";
+    UsbSettings us;
+    us.DCSDelay = 1000;
+    ScopedUsbSettings scoped(us);
+    settings(1, client::windows_path(ZRN_DIST_DIR));
+    write_devices();
+    ASSERT_TRUE(hid.add("d")) << hid.last();
+    ASSERT_TRUE(hid.shown({"d"}));
+
+    EventReceiver co;
+    ServiceClient c;
+    ASSERT_TRUE(ready(c, &co, "CD730"));
+    EXPECT_TRUE(hid.received("d", {kIdleReport})) << "the status thread greets the interface";
+    EXPECT_EQ(c.open_drawer(), 0);
+    EXPECT_TRUE(hid.received("d", {kIdleReport, kOpeningReport}));
+    ASSERT_TRUE(co.wait_for([](auto& ev) { return has_status(ev, 1); }, kHidWaitMs)) << "the fired drawer is open";
+    EXPECT_EQ(c.get_number(PIDX_DrawerOpened), 1);
+    const ULONGLONG sent = GetTickCount64();
+    ASSERT_TRUE(hid.cmd("state d 2")) << hid.last();  // pushed shut
+    ASSERT_TRUE(co.wait_for([](auto& ev) { return has_status(ev, 0); }, kHidWaitMs));
+    for (const auto& e : co.events()) {
+        if (e.kind == Event::StatusUpdate && e.value == 0) {
+            EXPECT_GE(e.tick_ms - sent, us.DCSDelay) << "closed reported before DCSDelay had passed";
+        }
+    }
+    EXPECT_EQ(c.get_number(PIDX_DrawerOpened), 0);
+
+    hid.forget("d");
+    ASSERT_TRUE(hid.cmd("fires d ignore"));
+    EXPECT_EQ(c.open_drawer(), OPOS_E_FAILURE) << "ODVEnabled 1: the drawer never answered";
+    EXPECT_TRUE(hid.received("d", {kOpeningReport}));
+
+    ASSERT_TRUE(hid.cmd("unplug d"));
+    ASSERT_TRUE(module_threads_end("USB730SO.DLL")) << "the status thread ends with the device";
+    EXPECT_EQ(c.open_drawer(), OPOS_E_NOHARDWARE) << "gone: the driver cannot reopen it";
+    ASSERT_TRUE(hid.cmd("replug d"));
+    ASSERT_TRUE(hid.shown({"d"}));
+    ASSERT_TRUE(hid.cmd("fires d answer"));
+    EXPECT_EQ(c.open_drawer(), 0) << "replugged: reopened and fired";
+    EXPECT_TRUE(co.wait_for([](auto& ev) { return std::count_if(ev.begin(), ev.end(), [](const Event& e) {
+                                                    return e.kind == Event::StatusUpdate && e.value == 1;
+                                                }) >= 2; },
+                            kHidWaitMs));
+    c.set_number(PIDX_DeviceEnabled, 0);
+    EXPECT_EQ(c.release(), 0);
+    EXPECT_EQ(c.close(), 0);
+}
+
 // --- events ----------------------------------------------------------------------
 
 TEST_F(SoE2E, FrozenEventsAreQueuedAndFlushedOnTheClearingThread) {
@@ -246,7 +304,7 @@ TEST_F(SoE2E, FrozenEventsAreQueuedAndFlushedOnTheClearingThread) {
     ASSERT_EQ(ev.size(), 2u);
     EXPECT_EQ(ev[0].value, 1);
     EXPECT_EQ(ev[1].value, 0);
-    EXPECT_EQ(ev[0].thread, GetCurrentThreadId()) << "delivered from inside the call";
+    EXPECT_EQ(ev[0].raised_by, GetCurrentThreadId()) << "delivered from inside the call";
     EXPECT_EQ(c.close(), 0);
 }
 
@@ -269,7 +327,7 @@ TEST_F(SoE2E, DirectIOEventsAreNumberedAndDroppedForAnUnknownName) {
         EXPECT_EQ(ev[i].value, i + 1);
         EXPECT_EQ(ev[i].data, 0);
         EXPECT_EQ(ev[i].text, "");
-        EXPECT_EQ(ev[i].thread, GetCurrentThreadId());
+        EXPECT_EQ(ev[i].raised_by, GetCurrentThreadId());
     }
     EXPECT_EQ(c.close(), 0);
 
@@ -286,37 +344,137 @@ TEST_F(SoE2E, DirectIOEventsAreNumberedAndDroppedForAnUnknownName) {
     EXPECT_EQ(d.close(), 0);
 }
 
-// A Control Object that lets go of the Service Object while a status event
-// is still being delivered: the module stays until the event thread is done.
-TEST_F(SoE2E, ReleasedWhileAStatusEventIsInFlight) {
-    EventReceiver co;
+// A Control Object of another thread (which pumps its own messages) whose
+// handler is still running when the application closes, then releases, the
+// Service Object without letting its events go first: CloseService waits
+// for that delivery, the final release waits up to its bound, nothing is
+// delivered afterwards, and the module stays loaded until the event thread
+// has returned.
+TEST_F(SoE2E, CloseAndReleaseWhileAStatusEventIsInFlight) {
     HANDLE entered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE proceed = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE have_receiver = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    EventReceiver* co = nullptr;
+    std::thread owner([&] {
+        EventReceiver mine;
+        mine.set_handler([&](const Event& e) {
+            if (e.kind != Event::StatusUpdate || e.value != 1) return;
+            SetEvent(entered);
+            WaitForSingleObject(proceed, 30000 * ZRN_TIME_FACTOR);
+        });
+        co = &mine;
+        SetEvent(have_receiver);
+        client::pump_messages(INFINITE, stop);
+        mine.set_handler(nullptr);
+    });
+    ASSERT_EQ(WaitForSingleObject(have_receiver, 5000), WAIT_OBJECT_0);
+
+    for (const bool final_release : {false, true}) {
+        SCOPED_TRACE(final_release ? "final release" : "CloseService");
+        ResetEvent(entered);
+        ResetEvent(proceed);
+        auto c = std::make_unique<ServiceClient>();
+        // As a plain IDispatch: the client does not end the events itself.
+        ASSERT_TRUE(ready(*c, static_cast<IDispatch*>(co), "CD926"));
+        ASSERT_TRUE(wait_drawer(*c, 0));
+        set_modem(1, 0);
+        ASSERT_EQ(WaitForSingleObject(entered, 5000 * ZRN_TIME_FACTOR), WAIT_OBJECT_0);
+        std::atomic<bool> done{false};
+        std::thread closer([&] {
+            if (final_release)
+                c.reset();
+            else
+                c->close();
+            done = true;
+        });
+        if (!final_release) {
+            EXPECT_FALSE(wait_until([&] { return done.load(); }, 1000)) << "CloseService returned under the handler";
+            SetEvent(proceed);
+            EXPECT_TRUE(wait_until([&] { return done.load(); }, 4000 * ZRN_TIME_FACTOR)) << "and returns after it";
+        } else {
+            // The handler never returns by itself: the release goes on after its bound.
+            EXPECT_TRUE(wait_until([&] { return done.load(); }, 15000 * ZRN_TIME_FACTOR));
+            EXPECT_EQ(so_can_unload(), S_FALSE) << "an event thread of the module still runs";
+            CoFreeUnusedLibrariesEx(0, 0);
+            SetEvent(proceed);
+        }
+        closer.join();
+        const std::size_t before = co->events().size();
+        set_modem(1, kCts);
+        set_modem(1, 0);
+        c.reset();
+        EXPECT_TRUE(so_idle(5000 * ZRN_TIME_FACTOR)) << "the event thread ended";
+        EXPECT_EQ(co->events().size(), before) << "an event after the Control Object let go";
+        set_modem(1, kCts);
+    }
+    SetEvent(stop);
+    owner.join();
+    CoFreeUnusedLibrariesEx(0, 0);
+    // Still alive and usable afterwards.
+    EventReceiver again_co;
+    ServiceClient again;
+    EXPECT_EQ(open_device(again, &again_co, "CD926"), 0);
+    EXPECT_EQ(again.close(), 0);
+    for (HANDLE h : {entered, proceed, stop, have_receiver}) CloseHandle(h);
+}
+
+// What applications do with the published Control Object, whose events
+// reach them through their own message loop: read the drawer's state and the
+// result from inside the handler, wait for the drawer to close on the very
+// thread that must pump the events, and let the Control Object go from
+// inside the handler.
+TEST_F(SoE2E, ApplicationCallsMadeFromTheEventThreadsOwnLoop) {
+    EventReceiver co;
+    ServiceClient c;
+    ASSERT_TRUE(ready(c, &co, "CD926"));
+    settle(co);
+    std::vector<std::pair<std::int32_t, std::int32_t>> seen;  // DrawerOpened, ResultCode
+    co.set_handler([&](const Event& e) {
+        if (e.kind != Event::StatusUpdate) return;
+        const std::int32_t opened = c.get_number(PIDX_DrawerOpened);
+        seen.emplace_back(opened, c.result_code());
+    });
+    set_modem(1, 0);
+    ASSERT_TRUE(co.wait_for([](auto& ev) { return has_status(ev, 1); }, 5000 * ZRN_TIME_FACTOR));
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0], std::make_pair(1, 0)) << "the state the event announced";
+
+    // WaitForDrawerClose on this thread while the event of the drawer's
+    // closing waits for this thread's messages: the wait ends, then both
+    // events arrive in order.
+    co.clear();
+    set_modem(1, kCts);
+    set_modem(1, 0);
+    ASSERT_TRUE(wait_drawer(c, 1));
+    std::thread drawer([&] {
+        trace_shows(0, "> WaitForDrawerClose=");
+        set_modem(1, kCts);
+    });
+    const std::size_t mark = trace_text().size();
+    EXPECT_EQ(c.wait_for_drawer_close(10000, 1000, 100, 1000), 0);
+    drawer.join();
+    EXPECT_TRUE(trace_shows(mark, "< WaitForDrawerClose=0"));
+    ASSERT_TRUE(co.wait_for([](auto& ev) { return !ev.empty() && ev.back().value == 0; }, 5000 * ZRN_TIME_FACTOR));
+    const std::vector<Event> ev = co.events();
+    for (std::size_t i = 1; i < ev.size(); ++i) EXPECT_NE(ev[i].value, ev[i - 1].value) << "out of order at " << i;
+
+    // The application lets go of the Control Object from inside the handler.
     co.set_handler([&](const Event& e) {
         if (e.kind != Event::StatusUpdate || e.value != 1) return;
-        SetEvent(entered);
-        WaitForSingleObject(proceed, 10000);  // blocked like a Control Object posting to its window
+        EXPECT_EQ(c.close(), 0);
+        c.reset();
     });
-    {
-        ServiceClient c;
-        ASSERT_TRUE(ready(c, &co, "CD926"));
-        settle(co);
-        set_modem(1, 0);
-        ASSERT_EQ(WaitForSingleObject(entered, 5000), WAIT_OBJECT_0);
-        EXPECT_EQ(c.close(), 0) << "no method waits for an event thread";
-    }  // the last reference goes here
-    EXPECT_EQ(so_can_unload(), S_FALSE) << "an event thread of the module still runs";
-    CoFreeUnusedLibrariesEx(0, 0);
-    SetEvent(proceed);
-    EXPECT_TRUE(so_idle(5000 * ZRN_TIME_FACTOR)) << "the event thread ended";
-    CoFreeUnusedLibrariesEx(0, 0);
+    set_modem(1, 0);
+    EXPECT_TRUE(wait_until(
+        [&] {
+            client::pump_messages(10);  // the application's message loop
+            return c.object() == nullptr;
+        },
+        5000 * ZRN_TIME_FACTOR));
     co.set_handler(nullptr);
-    // Still alive and usable afterwards.
-    ServiceClient again;
-    EXPECT_EQ(open_device(again, &co, "CD926"), 0);
-    EXPECT_EQ(again.close(), 0);
-    CloseHandle(entered);
-    CloseHandle(proceed);
+    EXPECT_TRUE(so_idle(5000 * ZRN_TIME_FACTOR));
+    set_modem(1, kCts);
 }
 
 // Without drivers nothing pins the module, so COM unloads it once it is
@@ -448,6 +606,108 @@ TEST_F(SoE2E, SimultaneousClaimsNeverBothSucceed) {
     }
 }
 
+// A till application killed while it holds the drawer, while this process
+// keeps the table mapped: the next claim is had at once.
+TEST_F(SoE2E, ClaimOfAKilledHolderEndsWithIt) {
+    EventReceiver co;
+    ServiceClient c;
+    ASSERT_EQ(open_device(c, &co, "CD926"), 0);
+    HANDLE holding = CreateEventA(nullptr, TRUE, FALSE, "ZRNTestHolding");
+    HANDLE child = spawn_self("--child-hold CD926");
+    ASSERT_NE(child, nullptr);
+    ASSERT_EQ(WaitForSingleObject(holding, 30000 * ZRN_TIME_FACTOR), WAIT_OBJECT_0);
+    EXPECT_EQ(c.claim(0), OPOS_E_CLAIMED) << "held by the child";
+    ASSERT_TRUE(TerminateProcess(child, 9));
+    ASSERT_EQ(WaitForSingleObject(child, 10000 * ZRN_TIME_FACTOR), WAIT_OBJECT_0);
+    CloseHandle(child);
+    EXPECT_EQ(run_child("--child-probe CD926"), 0) << "a new process claims and enables at once";
+    EXPECT_EQ(c.claim(0), 0);
+    EXPECT_EQ(c.close(), 0);
+    CloseHandle(holding);
+}
+
+// The claim table's section and lock as the system holds them: read back,
+// not only opened.
+TEST_F(SoE2E, ClaimObjectsCarryTheirSecurity) {
+    EventReceiver co;
+    ServiceClient c;
+    ASSERT_EQ(open_device(c, &co, "CD926"), 0);  // the module has made or joined them
+    struct Expected {
+        WELL_KNOWN_SID_TYPE who;
+        DWORD mask;
+    };
+    auto sid = [](WELL_KNOWN_SID_TYPE type, std::vector<BYTE>* buf) {
+        buf->assign(SECURITY_MAX_SID_SIZE, 0);
+        DWORD size = SECURITY_MAX_SID_SIZE;
+        return CreateWellKnownSid(type, nullptr, buf->data(), &size) ? static_cast<PSID>(buf->data()) : nullptr;
+    };
+    auto check = [&](HANDLE h, const char* what, DWORD full, DWORD user) {
+        SCOPED_TRACE(what);
+        ASSERT_NE(h, nullptr) << GetLastError();
+        PACL dacl = nullptr, sacl = nullptr;
+        PSECURITY_DESCRIPTOR sd = nullptr;
+        ASSERT_EQ(GetSecurityInfo(h, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION,
+                                  nullptr, nullptr, &dacl, &sacl, &sd),
+                  ERROR_SUCCESS);
+        SECURITY_DESCRIPTOR_CONTROL control = 0;
+        DWORD revision = 0;
+        ASSERT_TRUE(GetSecurityDescriptorControl(sd, &control, &revision));
+        EXPECT_TRUE(control & SE_DACL_PROTECTED) << "nothing inherited";
+        ASSERT_NE(dacl, nullptr) << "a real DACL, not a null one";
+        const Expected want[] = {{WinLocalSystemSid, full},
+                                 {WinBuiltinAdministratorsSid, full},
+                                 {WinAuthenticatedUserSid, user},
+                                 {WinCreatorOwnerRightsSid, user}};
+        EXPECT_EQ(dacl->AceCount, 4);
+        for (WORD i = 0; i < dacl->AceCount; ++i) {
+            ACCESS_ALLOWED_ACE* ace = nullptr;
+            ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+            ASSERT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE) << i;
+            bool known = false;
+            for (const Expected& e : want) {
+                std::vector<BYTE> buf;
+                if (!EqualSid(sid(e.who, &buf), &ace->SidStart)) continue;
+                known = true;
+                EXPECT_EQ(ace->Mask, e.mask) << "ACE " << i;
+            }
+            EXPECT_TRUE(known) << "ACE " << i << " for an unexpected account";
+            // Only administrators and the system may change the security.
+            if ((ace->Mask & (WRITE_DAC | WRITE_OWNER)) != 0) {
+                std::vector<BYTE> a, b;
+                EXPECT_TRUE(EqualSid(sid(WinLocalSystemSid, &a), &ace->SidStart) ||
+                            EqualSid(sid(WinBuiltinAdministratorsSid, &b), &ace->SidStart))
+                    << "ACE " << i;
+            }
+        }
+        ASSERT_NE(sacl, nullptr) << "no integrity label";
+        bool medium = false;
+        for (WORD i = 0; i < sacl->AceCount; ++i) {
+            ACE_HEADER* header = nullptr;
+            ASSERT_TRUE(GetAce(sacl, i, reinterpret_cast<void**>(&header)));
+            if (header->AceType != SYSTEM_MANDATORY_LABEL_ACE_TYPE) continue;
+            auto* label = reinterpret_cast<SYSTEM_MANDATORY_LABEL_ACE*>(header);
+            std::vector<BYTE> buf;
+            medium = EqualSid(sid(WinMediumLabelSid, &buf), &label->SidStart) &&
+                     label->Mask == SYSTEM_MANDATORY_LABEL_NO_WRITE_UP;
+        }
+        EXPECT_TRUE(medium) << "a medium label lets a standard process in";
+        LocalFree(sd);
+        CloseHandle(h);
+    };
+    auto open_section = [](DWORD access) {
+        HANDLE h = OpenFileMappingA(access, FALSE, "Global\\ZRNOPOSCDClaimTable");
+        return h ? h : OpenFileMappingA(access, FALSE, "ZRNOPOSCDClaimTable");
+    };
+    check(open_section(READ_CONTROL), "the table's section", SECTION_ALL_ACCESS, SECTION_MAP_READ | SECTION_MAP_WRITE);
+    check(OpenMutexA(READ_CONTROL, FALSE, "Global\\ZRNOPOSCDClaimLock"), "the table's lock", MUTEX_ALL_ACCESS,
+          SYNCHRONIZE | MUTEX_MODIFY_STATE);
+    // What a till application asks for is granted.
+    HANDLE map = open_section(FILE_MAP_READ | FILE_MAP_WRITE);
+    EXPECT_NE(map, nullptr);
+    if (map) CloseHandle(map);
+    EXPECT_EQ(c.close(), 0);
+}
+
 // --- trace levels -----------------------------------------------------------------
 
 void open_and_close(const char* name) {
@@ -520,6 +780,19 @@ int child_race(const std::string& name) {
     return claim;
 }
 
+// Opens and claims the device, says so, then waits to be killed.
+int child_hold(const std::string& name) {
+    HANDLE holding = OpenEventA(EVENT_MODIFY_STATE, FALSE, "ZRNTestHolding");
+    if (!holding) return 2;
+    EventReceiver co;
+    ServiceClient c;
+    if (open_device(c, &co, name) != 0) return 1;
+    if (c.claim(0) != 0) return 3;
+    SetEvent(holding);
+    Sleep(60000 * ZRN_TIME_FACTOR);
+    return 4;
+}
+
 // Without drivers nothing pins the module: once the last object is gone
 // COM may unload it, and the next creation loads it afresh. Exit 0 when
 // every round unloaded the module and the next one worked again.
@@ -545,10 +818,11 @@ int child_unload(const std::string& name) {
 int main(int argc, char** argv) {
     if (argc == 3) {
         const std::string mode = argv[1];
-        if (mode == "--child-probe" || mode == "--child-race" || mode == "--child-unload") {
+        if (mode == "--child-probe" || mode == "--child-race" || mode == "--child-unload" || mode == "--child-hold") {
             if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 3;
             const int code = mode == "--child-probe"  ? child_probe(argv[2])
                              : mode == "--child-race" ? child_race(argv[2])
+                             : mode == "--child-hold" ? child_hold(argv[2])
                                                       : child_unload(argv[2]);
             CoUninitialize();
             return code;

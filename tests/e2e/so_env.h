@@ -105,7 +105,10 @@ inline bool has_status(const std::vector<client::Event>& events, std::int32_t va
 
 // A Service Object opened as a Control Object opens one: by program
 // identifier, the thirteen names looked up first, the version read after.
-inline std::int32_t open_device(client::ServiceClient& c, IDispatch* control, const std::string& name) {
+// The control is the test's EventReceiver (which the client lets go of at
+// the close, as the published Control Object does) or any IDispatch.
+template <typename Control>
+std::int32_t open_device(client::ServiceClient& c, Control* control, const std::string& name) {
     if (FAILED(c.create(L"ZRNOPOSCD.SO"))) return -1000;
     if (!c.look_up_methods()) return OPOS_E_NOSERVICE;
     const std::int32_t rc = c.open(L"CashDrawer", client::widen(name), control);
@@ -114,7 +117,8 @@ inline std::int32_t open_device(client::ServiceClient& c, IDispatch* control, co
 }
 
 // Open, claim and enable; false with the failing step's result otherwise.
-inline ::testing::AssertionResult ready(client::ServiceClient& c, IDispatch* control, const std::string& name) {
+template <typename Control>
+::testing::AssertionResult ready(client::ServiceClient& c, Control* control, const std::string& name) {
     const std::int32_t open = open_device(c, control, name);
     if (open != 0) return ::testing::AssertionFailure() << name << ": OpenService " << open;
     const std::int32_t claim = c.claim(1000);

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <ocidl.h>
@@ -156,6 +157,35 @@ TEST_F(SoStress, ReleasedWhileStatusEventsAreInFlight) {
     ASSERT_TRUE(ready(again, &co, "CD926"));
     EXPECT_EQ(again.open_drawer(), 0);
     EXPECT_EQ(again.close(), 0);
+}
+
+// Two objects on two threads of one process (the object is free-threaded),
+// each enabling, firing, disabling and letting go of its drawer while the
+// other does the same: the one open port of the process changes hands, and
+// no port is ever left open or closed through an object already released.
+TEST_F(SoStress, TwoThreadsEnableAndReleaseTheirObjectsAtOnce) {
+    auto worker = [](const char* name, int seed) {
+        if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return;
+        EventReceiver co;
+        for (int i = 0; i < 40; ++i) {
+            ServiceClient c;
+            if (open_device(c, &co, name) != 0) continue;
+            c.set_number(PIDX_DeviceEnabled, 1);
+            c.open_drawer();
+            if ((i + seed) % 3 == 0) c.set_number(PIDX_DeviceEnabled, 0);
+            if ((i + seed) % 2 == 0) c.close();
+        }
+        CoUninitialize();
+    };
+    std::thread a(worker, "CD926", 0), b(worker, "CD347", 1);
+    a.join();
+    b.join();
+    {
+        std::lock_guard guard(sim::shared_lock());
+        EXPECT_EQ(hw()->com[0].open, 0) << "COM1 left open";
+        EXPECT_EQ(hw()->com[1].open, 0) << "COM2 left open";
+    }
+    EXPECT_TRUE(so_idle(10000 * ZRN_TIME_FACTOR));
 }
 
 bool valid_index(LONG i) {

@@ -9,11 +9,15 @@
 
 #include "client_run.h"
 #include "opos_client.h"
+#include "zrn/cfg/backup.h"
+#include "zrn/cfg/commands.h"
 #include "zrn/cfg/document.h"
 #include "zrn/cfg/snapshot.h"
 #include "zrn/device_config.h"
 #include "zrn/device_types.h"
 #include "zrn/json.h"
+#include "zrn/win32/config_lock.h"
+#include "zrn/win32/last_error.h"
 #include "zrn/win32/win32_platform.h"
 
 using namespace zrn;
@@ -21,6 +25,7 @@ using namespace zrn;
 namespace {
 
 const std::string kClient = client::windows_path(ZRN_CLIENT_EXE);
+const std::string kStopping = client::windows_path(ZRN_STOPPING_EXE);
 
 struct Outcome {
     int code;
@@ -139,6 +144,18 @@ TEST_F(ConfigE2E, ExportThenImportOnAClearedRegistryGivesItBackAndABadFileChange
     EXPECT_EQ(r.code, 2) << r.output;
     EXPECT_NE(r.output.find("devices[0].Port: 'COM9' is not allowed"), std::string::npos) << r.output;
     EXPECT_TRUE(cfg::differences(before, "before", cfg::read_configuration(view64), "after").empty());
+
+    // A file that is not there, and a folder that is not there: the system says why.
+    r = zrncd("--view 64 import \"" + bad + ".missing\"");
+    EXPECT_EQ(r.code, 2) << r.output;
+    EXPECT_NE(r.output.find("cannot be opened: " + win32::error_text(ERROR_FILE_NOT_FOUND) + "; nothing written"),
+              std::string::npos)
+        << r.output;
+    r = zrncd("--view 64 export \"" + bad + ".missing\\x.json\"");
+    EXPECT_NE(r.code, 0) << r.output;
+    EXPECT_NE(r.output.find("cannot be written: " + win32::error_text(ERROR_PATH_NOT_FOUND)), std::string::npos)
+        << r.output;
+    EXPECT_TRUE(cfg::differences(before, "before", cfg::read_configuration(view64), "after").empty());
     DeleteFileA(file.c_str());
     DeleteFileA(bad.c_str());
 }
@@ -171,6 +188,67 @@ TEST_F(ConfigE2E, SyncCopiesOneViewToTheOtherAndKeepsItsDriverFolder) {
     std::vector<std::string> errors;
     ASSERT_TRUE(cfg::from_json(doc, &listed_conf, &errors)) << listed.output_text();
     EXPECT_TRUE(cfg::differences(listed_conf, "listed", cfg::read_configuration(view32), "32").empty());
+}
+
+bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// An import the system ends after its first, second ... write: the next
+// zrncd config, or zrncd doctor, puts the view back from the backup.
+TEST_F(ConfigE2E, AnImportKilledPartWayIsPutBackByTheNextCommand) {
+    ASSERT_EQ(zrncd("--view 64 add CD347 Port=2 --name Front --name Till7").code, 0);
+    ASSERT_EQ(zrncd("--view 64 add CD615 Port=LPT2").code, 0);
+    const cfg::Configuration before = cfg::read_configuration(view64);
+    const std::string file = temp_file("zrn-config-stopped.json");
+    {
+        std::ofstream f(file, std::ios::binary);
+        f << R"({"schema":"zrn-opos-cashdrawer-configuration","version":1,"devices":[{"key":"CD926-2","Port":"COM3"},
+               {"key":"CD347","Port":4}],"logicalNames":[{"name":"Back","device":"CD926-2"}]})";
+    }
+    const std::string marker = cfg::marker_path("64");
+    for (const int writes : {1, 2, 3, 8, 20}) {
+        e2e::ClientRun stopped(kStopping, std::to_string(writes) + " --view 64 import \"" + file + "\"");
+        ASSERT_EQ(stopped.finish(), 99) << writes << "\n" << stopped.output_text();
+        ASSERT_TRUE(exists(marker)) << writes;
+        ASSERT_FALSE(cfg::differences(before, "before", cfg::read_configuration(view64), "now").empty()) << writes;
+        const Outcome r = zrncd("--view 64 list");
+        EXPECT_EQ(r.code, 0) << r.output;
+        EXPECT_NE(r.output.find("was stopped part-way; the configuration it had before was put back"),
+                  std::string::npos)
+            << writes << "\n" << r.output;
+        EXPECT_TRUE(cfg::differences(before, "before", cfg::read_configuration(view64), "after").empty()) << writes;
+        EXPECT_FALSE(exists(marker)) << writes;
+    }
+
+    // zrncd doctor: with --no-restore it names the command; without, it puts
+    // the view back itself.
+    e2e::ClientRun stopped(kStopping, "5 --view 64 import \"" + file + "\"");
+    ASSERT_EQ(stopped.finish(), 99);
+    e2e::ClientRun told(kClient, "doctor --view 64 --no-restore");
+    told.finish();
+    EXPECT_NE(told.output_text().find("'zrncd config --view 64 restore'"), std::string::npos) << told.output_text();
+    EXPECT_TRUE(exists(marker));
+    e2e::ClientRun doctor(kClient, "doctor --view 64");
+    doctor.finish();
+    EXPECT_NE(doctor.output_text().find("interrupted-change"), std::string::npos) << doctor.output_text();
+    EXPECT_TRUE(cfg::differences(before, "before", cfg::read_configuration(view64), "after").empty());
+    EXPECT_FALSE(exists(marker));
+    DeleteFileA(file.c_str());
+}
+
+// QVTUtility holds the configuration lock (here: this test): zrncd waits for
+// it, and when it is not let go in time names who holds it.
+TEST_F(ConfigE2E, ZrncdWaitsForTheConfigurationLockAndNamesItsHolder) {
+    win32::Win32ConfigLock utility;
+    std::string holder;
+    ASSERT_EQ(utility.acquire(0, "QVTUtility", &holder), platform::ConfigLock::Status::Acquired) << holder;
+    const Outcome r = zrncd("--view 64 add CD926");
+    EXPECT_EQ(r.code, 1) << r.output;
+    EXPECT_NE(r.output.find("is being changed by QVTUtility (process " + std::to_string(GetCurrentProcessId())),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(value(view64, "CD926", "Port"), "(no key)");
+    utility.release();
+    EXPECT_EQ(zrncd("--view 64 add CD926").code, 0);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "client_run.h"
+#include "hid_drawer.h"
 #include "so_env.h"
 
 using namespace zrn;
@@ -92,6 +93,43 @@ TEST_F(ClientE2E, ListsDevicesAndLogicalNames) {
     EXPECT_TRUE(has(all, "{\"device\":\"CD926\",\"prog_id\":\"ZRNOPOSCD.SO\",\"device_id\":0,\"port\":\"COM1\"")) << all;
     EXPECT_TRUE(has(all, "{\"device\":\"CD730\",\"prog_id\":\"ZRNOPOSCD.SO\",\"device_id\":3,\"port\":\"USB\"")) << all;
     EXPECT_TRUE(has(all, "{\"logical_name\":\"FrontDrawer\",\"device\":\"CD926\"}")) << all;
+}
+
+// As a POS uses it, with the shipped drivers behind TargetPath and a HID
+// drawer of the test VM (the *OnHidDrawer* cases run there, under
+// tests/hid/hid_drawer.py): fired, seen open, pushed shut while watched.
+TEST(ClientE2EOnHidDrawer, FiresTheUsbDrawerAndWatchesItClose) {
+    HidDrawers hid;
+    ASSERT_TRUE(hid.ok()) << "no HID drawer: run as tests/hid/hid_drawer.py -- TEST, in the test VM";
+    ScopedUsbSettings scoped(UsbSettings{});
+    settings(1, client::windows_path(ZRN_DIST_DIR));
+    write_devices();
+    ASSERT_TRUE(hid.add("d")) << hid.last();
+    ASSERT_TRUE(hid.shown({"d"}));
+    ClientRun run("--json open CD730 claim enable fire status watch " + std::to_string(10000 * ZRN_TIME_FACTOR) +
+                  " status close");
+    std::string line;
+    int statuses = 0;
+    bool shut = false;
+    while (run.next(&line)) {
+        if (has(line, "{\"step\":\"status\"") && ++statuses == 1) shut = hid.cmd("state d 2");
+    }
+    EXPECT_TRUE(shut) << hid.last() << "\n" << run.output_text();
+    EXPECT_EQ(run.finish(), 0) << run.output_text();
+    for (const char* step : {"open", "claim", "enable", "fire", "close"})
+        EXPECT_TRUE(has(step_line(run, step), "\"rc\":0")) << step << ": " << run.output_text();
+    std::vector<std::string> status_lines, events;
+    for (const auto& l : run.lines()) {
+        if (has(l, "{\"step\":\"status\"")) status_lines.push_back(l);
+        if (has(l, "{\"event\":\"StatusUpdate\"")) events.push_back(l);
+    }
+    ASSERT_EQ(status_lines.size(), 2u) << run.output_text();
+    EXPECT_TRUE(has(status_lines[0], "\"DrawerOpened\":1")) << run.output_text();
+    EXPECT_TRUE(has(status_lines[1], "\"DrawerOpened\":0")) << run.output_text();
+    ASSERT_EQ(events.size(), 2u) << run.output_text();
+    EXPECT_TRUE(has(events[0], "\"status\":1")) << run.output_text();
+    EXPECT_TRUE(has(events[1], "\"status\":0")) << run.output_text();
+    EXPECT_TRUE(hid.received("d", {kIdleReport, kOpeningReport}));
 }
 
 }  // namespace

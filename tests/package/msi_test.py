@@ -7,33 +7,47 @@
 1. Reference: ZRNOPOSCD.dll copied to the install folder and registered
    with the regsvr32 of its bitness; the COM keys of both registry views are
    kept, then unregistered again (nothing may stay).
-2. A package built with a lower build number is installed silently into the
-   empty prefix: files, shortcut, service settings and a new CD730 entry.
-3. A technician changes the CD730 entry and adds a smart-serial drawer with
-   a logical name; the current package is installed over it with the
-   Simulator feature and TRACEENABLED=1 (a major upgrade): one product is
-   left, the files are the current ones, the technician's entries are as
-   they were, TargetPath points at the simulated drivers, and the COM keys of
-   both views equal the reference, key by key and value by value.
+2. A package built with a lower build number is installed silently with a
+   CONFIG document that has faults: the installation fails with every fault
+   in its log and leaves nothing behind. Then it is installed into the empty
+   prefix: files, shortcut, service settings, a new CD730 entry and the trace
+   folder C:\ZRN.
+3. A technician changes the CD730 entry, adds a smart-serial drawer with a
+   logical name, sets TraceEnabled 2 and points TargetPath at a folder of
+   its own; the current package is installed over it (a major upgrade)
+   without properties: one product is left, the files are the current ones,
+   the technician's entries and both settings are as they were, and the COM
+   keys of both views equal the reference, key by key and value by value;
+   a link put in the trace folder's place is left alone and logged.
+   The same build packaged again (another product code) is installed over
+   that with a good CONFIG document, the Simulator feature and
+   TRACEENABLED=1: the document's drawers, names and TraceKeepDays replace
+   the till's, TRACEENABLED wins over the document's TraceEnabled, and
+   TargetPath points at the simulated drivers.
 4. With --run-clients the installed zrncd fires the drawer through the
    installed Service Object (created by its program identifier); with
    --run-utility the installed QVTUtility.exe opens its window under Xvfb.
 5. Removal: no file, class, program identifier or type library
-   registration is left; device entries, logical names and the trace file
-   stay.
+   registration is left; device entries, logical names, TraceKeepDays, the
+   trace folder and the trace file stay.
 With --side-by-side (x86 only, in the test VM where 32-bit programs run)
 the steps above are replaced by a shorter run on one prefix, with as few
-Wine starts as it can (each costs many seconds under emulation); the upgrade
-and what else the x64 run checks the same way are left to it:
+Wine starts as it can (each costs many seconds under emulation); what else
+the x64 run checks the same way is left to it:
   a. the reference registration (32-bit regsvr32) and its removal;
   b. a technician's device entries in both views (a changed CD730 in the
-     32-bit view), then the x86 package with the Simulator feature: files
+     32-bit view); the earlier x86 build with a faulty CONFIG fails and
+     changes nothing; then it is installed with the Simulator feature: files
      under Program Files (x86), settings and COM keys in the 32-bit view,
      equal to the reference; the changed CD730 is kept;
-  c. the x64 package beside it: each view's class names its own build, the
+  c. the technician sets TraceEnabled 2; the current x86 build upgrades it
+     with a good CONFIG document without service settings: the 32-bit view
+     holds the document's drawers and names, TraceEnabled and TargetPath
+     are kept, the 64-bit view is untouched;
+  d. the x64 package beside it: each view's class names its own build, the
      x64 package creates the absent CD730 of the 64-bit view, and the 32-bit
      and 64-bit zrncd each fire the drawer through their own Service Object;
-  d. removing the x86 package leaves the x64 one whole and working, removing
+  e. removing the x86 package leaves the x64 one whole and working, removing
      that leaves no file and no COM key; device entries, logical names and
      the trace file stay.
 """
@@ -211,7 +225,7 @@ def file_version(path):
 
 def build_packages(root, work, arch, version, old_version):
     out = {}
-    for tag, v in (("new", version), ("old", old_version)):
+    for tag, v in (("new", version), ("old", old_version), ("again", version)):
         d = os.path.join(work, tag)
         shutil.rmtree(d, ignore_errors=True)
         subprocess.run([os.path.join(root, "scripts", "package"), "--arch", arch, "--version", v, "--out", d],
@@ -234,16 +248,70 @@ def products(pfx, name):
     return sorted(set(found))
 
 
+def log_text(pfx, log):
+    """An installer log as text (Windows writes UTF-16, Wine may not)."""
+    path = os.path.join(pfx.scratch, log)
+    if not os.path.exists(path):
+        return "(no log %s)" % log
+    data = open(path, "rb").read()
+    if data[:2] in (b"\xff\xfe", b"\xfe\xff") or data[1:2] == b"\0":
+        return data.decode("utf-16", "replace")
+    return data.decode("utf-8", "replace")
+
+
 def show_msi_errors(pfx, rc, log):
     """The error lines of a failed msiexec's log, on stderr."""
     if rc == 0:
         return
-    try:
-        text = open(os.path.join(pfx.scratch, log), encoding="utf-16", errors="replace").read()
-    except (OSError, UnicodeError):
-        text = open(os.path.join(pfx.scratch, log), errors="replace").read() \
-            if os.path.exists(os.path.join(pfx.scratch, log)) else "(no log %s)" % log
+    text = log_text(pfx, log)
     sys.stderr.write("\n".join(l for l in text.splitlines() if "error" in l.lower() or "Return value 3" in l)[-4000:])
+
+
+# CONFIG documents. The faulty one has two faults, each of which the log
+# must name; the good ones replace the technician's drawers and names.
+BAD_CONFIG = """{"schema": "zrn-opos-cashdrawer-configuration", "version": 1,
+  "devices": [{"key": "CD926", "Port": "COM9"}, {"key": "CD615", "Colour": 1}]}"""
+BAD_CONFIG_FAULTS = ["devices[0].Port: 'COM9' is not allowed", 'devices[1]: CD615 has no setting "Colour"',
+                     "2 faults in C:\\zrn-pkgtest\\bad.json"]
+GOOD_DEVICES = """"devices": [{"key": "CD347", "Port": "COM1", "FirstOC": "27", "SecondOC": "112"},
+              {"key": "CD730", "Status": 1}],
+  "logicalNames": [{"name": "FrontDrawer", "device": "CD347"}, {"name": "Store12", "device": "CD347"}]"""
+# The x64 run's: service settings too, TraceEnabled overridden by TRACEENABLED.
+GOOD_CONFIG = """{"schema": "zrn-opos-cashdrawer-configuration", "version": 1,
+  "service": {"TraceEnabled": 0, "TraceKeepDays": 30},
+  %s}""" % GOOD_DEVICES
+# The x86 run's: no service settings, so the till's stay.
+GOOD_CONFIG_NO_SERVICE = """{"schema": "zrn-opos-cashdrawer-configuration", "version": 1,
+  %s}""" % GOOD_DEVICES
+
+
+def write_config(pfx, name, text):
+    with open(os.path.join(pfx.scratch, name), "w", newline="\r\n") as f:
+        f.write(text + "\n")
+    return "C:\\zrn-pkgtest\\" + name
+
+
+def check_configured(devices, what):
+    """The good document's drawers and names, and nothing else, in a view's
+    device class key ({key: {value: (type, data)}})."""
+    base = CLASS_KEY.lower()
+    keys = sorted(k[len(base) + 1:] for k in devices if k.startswith(base + "\\"))
+    cd347 = devices.get(base + "\\cd347", {})
+    names = {n: v[1] for n, v in devices.get(base, {}).items() if n != "(Default)"}
+    check(keys == ["cd347", "cd730"] and cd347.get("Port") == ("REG_DWORD", "0x1")
+          and cd347.get("SecondOC") == ("REG_SZ", "112")
+          and devices.get(base + "\\cd730", {}).get("Status") == ("REG_DWORD", "0x1")
+          and names == {"FrontDrawer": "CD347", "Store12": "CD347"},
+          "%s: the CONFIG document's drawers and names replace the till's %s" % (what, (keys, names)))
+
+
+def check_bad_config_failed(pfx, rc, log, what):
+    text = log_text(pfx, log)
+    # ERROR_INSTALL_FAILURE; a process's exit status reaches Linux in its low
+    # eight bits, cmd's %errorlevel% whole.
+    check(rc in (1603, 1603 & 0xFF), "%s: a CONFIG document with faults fails the installation (%s)" % (what, rc))
+    missing = [f for f in BAD_CONFIG_FAULTS if f not in text]
+    check(not missing, "%s: the installer's log names every fault of the document %s" % (what, missing))
 
 
 def msiexec(pfx, *args, log):
@@ -379,7 +447,17 @@ def scenario(args, pfx, arch, pkgs, version, old_version):
     com_keys_absent(pfx.snapshot(COM_KEYS), "after regsvr32 /u")
     shutil.rmtree(pfx.unix("C:\\%s\\ZRN" % a["pf"]))
 
-    # 2. The earlier build into an empty prefix.
+    # 2. The earlier build: first with a faulty CONFIG, then into the empty prefix.
+    bad = write_config(pfx, "bad.json", BAD_CONFIG)
+    rc, _ = pfx.run("msiexec", "/i", winpath(pkgs["old"]), "CONFIG=" + bad, "/qn", "/l*v", "C:\\zrn-pkgtest\\bad.log",
+                    timeout=600, check_rc=False)
+    check_bad_config_failed(pfx, rc, "bad.log", arch)
+    left = [os.path.join(d, f) for d, _, fs in os.walk(pfx.unix("C:\\%s" % a["pf"])) for f in fs if "ZRN" in d]
+    snap = pfx.snapshot([SERVICE_KEY, CLASS_KEY], views=(view,))[view]
+    check(not left and not snap and products(pfx, a["product"]) == [] and not os.path.exists(pfx.unix("C:\\ZRN")),
+          "the failed installation left no file, setting, device entry, product or trace folder %s"
+          % ((left[:2], sorted(snap)[:2]),))
+
     check(msiexec(pfx, "/i", winpath(pkgs["old"]), log="old.log") == 0, "the %s package %s installs silently" % (arch, old_version))
     for f in FILES:
         check(os.path.isfile(pfx.unix(inst + "\\" + f.replace("/", "\\"))), "%s is installed" % f)
@@ -395,30 +473,47 @@ def scenario(args, pfx, arch, pkgs, version, old_version):
     cd730 = snap.get((CLASS_KEY + "\\CD730").lower(), {})
     expected730 = EXPECTED_CD730
     check(cd730 == expected730, "an absent CD730 entry is created with the USB type's values")
+    trace_dir = pfx.unix("C:\\ZRN")
+    check(os.path.isdir(trace_dir) and not os.path.islink(trace_dir)
+          and "C:\\ZRN: the trace folder" in log_text(pfx, "old.log"),
+          "the package makes the trace folder C:\\ZRN and gives it its rights")
 
-    # 3. The technician's changes, then the major upgrade.
+    # 3. The technician's changes, then two major upgrades: without
+    # properties, and with CONFIG, the Simulator feature and TRACEENABLED=1.
+    own_drivers = "C:\\POS\\Drivers"
+    os.makedirs(pfx.unix(own_drivers), exist_ok=True)
+    for f in ("PortDrawerSO.DLL", "USB730SO.DLL"):
+        shutil.copy(os.path.join(dist, "sim", f), pfx.unix(own_drivers + "\\" + f))
+    service = "HKLM\\%s" % SERVICE_KEY
     pfx.batch("tech.bat", technician_lines(view) + [
         'reg add "HKLM\\%s\\CD730" /v Status /t REG_DWORD /d 2 /reg:%s /f >nul' % (CLASS_KEY, view),
-        'reg add "HKLM\\%s\\CD730" /v DeviceDesc /d "Till 3 USB drawer" /reg:%s /f >nul' % (CLASS_KEY, view)])
+        'reg add "HKLM\\%s\\CD730" /v DeviceDesc /d "Till 3 USB drawer" /reg:%s /f >nul' % (CLASS_KEY, view),
+        'reg add "%s" /v TraceEnabled /t REG_DWORD /d 2 /reg:%s /f >nul' % (service, view),
+        'reg add "%s" /v TargetPath /d "%s" /reg:%s /f >nul' % (service, own_drivers, view)])
     before = pfx.snapshot([CLASS_KEY], views=(view,))[view]
     check(before.get((CLASS_KEY + "\\CD730").lower(), {}).get("Status") == ("REG_DWORD", "0x2"), "the technician's change is made")
-    check(msiexec(pfx, "/i", winpath(pkgs["new"]), "ADDLOCAL=ALL", "TRACEENABLED=1", log="new.log") == 0,
-          "the %s package %s installs over %s with the Simulator feature" % (arch, version, old_version))
+    # Someone has put a link in the trace folder's place (Wine shows a Unix
+    # symbolic link to a folder as a junction): the package leaves it alone.
+    shutil.rmtree(trace_dir)
+    elsewhere = pfx.unix("C:\\elsewhere")
+    os.makedirs(elsewhere)
+    os.symlink(elsewhere, trace_dir)
+    check(msiexec(pfx, "/i", winpath(pkgs["new"]), log="new.log") == 0,
+          "the %s package %s installs over %s" % (arch, version, old_version))
+    check("C:\\ZRN is a link (junction or symbolic link), left as it is" in log_text(pfx, "new.log")
+          and os.path.islink(trace_dir) and os.listdir(elsewhere) == [],
+          "a link in the trace folder's place is left alone and named in the log")
+    os.unlink(trace_dir)
     check(products(pfx, a["product"]) == [version], "one product is installed afterwards, version %s: %s"
           % (version, products(pfx, a["product"])))
-    for f in FILES + SIM_FILES:
-        installed = pfx.unix(inst + "\\" + f.replace("/", "\\"))
-        check(os.path.isfile(installed) and sha(installed) == sha(os.path.join(dist, f)),
-              "%s is the current build's file" % f)
-    check(file_version(pfx.unix(inst + "\\ZRNOPOSCD.dll")).startswith("3.38.1."), "ZRNOPOSCD.dll carries version 3.38.1.<build>")
     after = pfx.snapshot([SERVICE_KEY, CLASS_KEY], views=(view,))[view]
     check({k: v for k, v in after.items() if k != SERVICE_KEY.lower()} ==
           {k: v for k, v in before.items() if k != SERVICE_KEY.lower()},
-          "device entries and logical names are exactly as the technician left them")
+          "without CONFIG the device entries and logical names are exactly as the technician left them")
     settings = after.get(SERVICE_KEY.lower(), {})
-    check(settings.get("TargetPath") == ("REG_SZ", inst + "\\sim"), "TargetPath is the simulated drivers' folder: %s"
-          % (settings.get("TargetPath"),))
-    check(settings.get("TraceEnabled") == ("REG_DWORD", "0x1"), "TRACEENABLED=1 sets TraceEnabled")
+    check(settings.get("TraceEnabled") == ("REG_DWORD", "0x2") and settings.get("TargetPath") == ("REG_SZ", own_drivers),
+          "the upgrade keeps the technician's TraceEnabled and TargetPath (%s, %s)"
+          % (settings.get("TraceEnabled"), settings.get("TargetPath")))
     installed = pfx.snapshot(COM_KEYS)
     for v in ("32", "64"):
         ref = reference.get(v, {})
@@ -430,6 +525,30 @@ def scenario(args, pfx, arch, pkgs, version, old_version):
         check(not diff and ref,
               "%s-bit view: the package's COM keys equal regsvr32's, key by key and value by value %s"
               % (v, [(k, installed.get(v, {}).get(k), ref.get(k)) for k in diff[:3]]))
+
+    good = write_config(pfx, "good.json", GOOD_CONFIG)
+    check(msiexec(pfx, "/i", winpath(pkgs["again"]), "CONFIG=" + good, "ADDLOCAL=ALL", "TRACEENABLED=1",
+                  log="again.log") == 0,
+          "the same build packaged again installs over it with CONFIG and the Simulator feature")
+    check(products(pfx, a["product"]) == [version], "still one product, version %s" % version)
+    for f in FILES + SIM_FILES:
+        installed = pfx.unix(inst + "\\" + f.replace("/", "\\"))
+        check(os.path.isfile(installed) and sha(installed) == sha(os.path.join(dist, f)),
+              "%s is the current build's file" % f)
+    check(file_version(pfx.unix(inst + "\\ZRNOPOSCD.dll")).startswith("3.38.1."), "ZRNOPOSCD.dll carries version 3.38.1.<build>")
+    configured = pfx.snapshot([SERVICE_KEY, CLASS_KEY], views=(view,))[view]
+    check_configured(configured, "upgrade with CONFIG")
+    settings = configured.get(SERVICE_KEY.lower(), {})
+    check(settings.get("TargetPath") == ("REG_SZ", inst + "\\sim"), "TargetPath is the simulated drivers' folder: %s"
+          % (settings.get("TargetPath"),))
+    check(settings.get("TraceEnabled") == ("REG_DWORD", "0x1") and settings.get("TraceKeepDays") == ("REG_DWORD", "0x1e"),
+          "TRACEENABLED=1 wins over the document's TraceEnabled, TraceKeepDays comes from it (%s, %s)"
+          % (settings.get("TraceEnabled"), settings.get("TraceKeepDays")))
+    check("imported into the %s-bit view: 2 devices, 2 logical names" % view in log_text(pfx, "again.log"),
+          "the installer's log says what was imported")
+    check(os.path.isdir(trace_dir) and not os.path.islink(trace_dir)
+          and "C:\\ZRN: the trace folder" in log_text(pfx, "again.log"),
+          "the link gone, the next installation makes the trace folder again")
 
     # 4. The installed client through the installed Service Object.
     if args.run_clients:
@@ -443,7 +562,7 @@ def scenario(args, pfx, arch, pkgs, version, old_version):
         run_utility(pfx, arch, os.path.join(os.path.dirname(pfx.path), "qvtutility-installed.png"))
 
     # 5. Removal.
-    check(msiexec(pfx, "/x", winpath(pkgs["new"]), log="remove.log") == 0, "the %s package is removed silently" % arch)
+    check(msiexec(pfx, "/x", winpath(pkgs["again"]), log="remove.log") == 0, "the %s package is removed silently" % arch)
     left = [os.path.join(d, f) for d, _, fs in os.walk(pfx.unix("C:\\%s\\ZRN" % a["pf"])) for f in fs]
     check(not left, "no installed file is left %s" % left[:3])
     check(not any(f == "QVTUtility.lnk" for _, _, fs in os.walk(os.path.join(pfx.path, "drive_c")) for f in fs),
@@ -451,10 +570,13 @@ def scenario(args, pfx, arch, pkgs, version, old_version):
     com_keys_absent(pfx.snapshot(COM_KEYS), "after removal")
     check(products(pfx, a["product"]) == [], "no product is registered")
     rest = pfx.snapshot([SERVICE_KEY, CLASS_KEY], views=(view,))[view]
-    check(not rest.get(SERVICE_KEY.lower()), "the service settings the package wrote are gone")
+    check(rest.get(SERVICE_KEY.lower()) == {"TraceKeepDays": ("REG_DWORD", "0x1e")},
+          "the service settings the package wrote are gone, the document's TraceKeepDays stays %s"
+          % (rest.get(SERVICE_KEY.lower()),))
     check({k: v for k, v in rest.items() if k.startswith(CLASS_KEY.lower())} ==
-          {k: v for k, v in before.items() if k.startswith(CLASS_KEY.lower())},
+          {k: v for k, v in configured.items() if k.startswith(CLASS_KEY.lower())},
           "device entries (CD730 included) and logical names stay, unchanged")
+    check(os.path.isdir(pfx.unix("C:\\ZRN")), "the trace folder stays")
     if args.run_clients:
         check(any(f.startswith("OPOSTrace") for f in os.listdir(pfx.unix("C:\\ZRN"))), "the trace file stays")
     return reference
@@ -487,7 +609,8 @@ def technician_reg(path):
         f.write("\n".join(lines) + "\n")
 
 
-def x86_and_side_by_side(args, pfx, pkg86, pkg64):
+def x86_and_side_by_side(args, pfx, pkgs86, pkg64):
+    pkg86, old86 = pkgs86["new"], pkgs86["old"]
     inst, inst64 = install_dir("x86"), install_dir("x64")
     regsvr32 = ARCH["x86"]["regsvr32"]
     dist = os.path.join(args.root, "dist", "win32")
@@ -506,10 +629,22 @@ def x86_and_side_by_side(args, pfx, pkg86, pkg64):
     b.lines.append('rmdir /s /q "C:\\%s\\ZRN"' % ARCH["x86"]["pf"])
     b.run("tech", "reg import C:\\zrn-pkgtest\\tech.reg")
     b.query("before", [CLASS_KEY])
-    b.run("install86", msiexec_line("/i", '"%s"' % winpath(pkg86), "ADDLOCAL=ALL", "TRACEENABLED=1", log="x86.log"))
+    bad = write_config(pfx, "bad.json", BAD_CONFIG)
+    b.run("bad86", msiexec_line("/i", '"%s"' % winpath(old86), "CONFIG=" + bad, log="bad86.log"))
+    b.query("afterbad", [SERVICE_KEY, CLASS_KEY])
+    b.lines += ["echo ##sec leftbad", 'dir /s /b "C:\\%s\\ZRN" 2>nul' % ARCH["x86"]["pf"]]
+    b.run("install86", msiexec_line("/i", '"%s"' % winpath(old86), "ADDLOCAL=ALL", "TRACEENABLED=1", log="x86.log"))
     b.query("installed", COM_KEYS)
     b.query("settings", [SERVICE_KEY, CLASS_KEY], views=("32",))
-    r = b.go(pfx, "x86.bat", timeout=1200)
+    # The current build over it, without TRACEENABLED, with a CONFIG
+    # document that holds no service settings. ADDLOCAL names the Simulator
+    # feature again: Wine's installer does not carry an earlier build's
+    # feature states over (MigrateFeatureStates does nothing there).
+    good = write_config(pfx, "good86.json", GOOD_CONFIG_NO_SERVICE)
+    b.run("upgrade86", msiexec_line("/i", '"%s"' % winpath(pkg86), "CONFIG=" + good, "ADDLOCAL=ALL", log="x86up.log"))
+    b.query("upgraded", [SERVICE_KEY, CLASS_KEY])
+    b.query("products", [UNINSTALL_KEY])
+    r = b.go(pfx, "x86.bat", timeout=1800)
 
     check(r.rc("reg") == 0, "regsvr32 registers the reference (%s)" % r.rc("reg"))
     reference = r.snap("reference")
@@ -520,6 +655,12 @@ def x86_and_side_by_side(args, pfx, pkg86, pkg64):
     check(r.rc("tech") == 0 and before["32"].get(cd730, {}).get("Status") == ("REG_DWORD", "0x2")
           and before["64"].get((CLASS_KEY + "\\CD347").lower(), {}).get("Port") == ("REG_DWORD", "0x1")
           and cd730 not in before["64"], "the technician's entries are made (a changed CD730 in the 32-bit view only)")
+    check_bad_config_failed(pfx, r.rc("bad86"), "bad86.log", "x86")
+    afterbad = r.snap("afterbad")
+    check(devices(afterbad["32"]) == devices(before["32"]) and devices(afterbad["64"]) == devices(before["64"])
+          and not afterbad["32"].get(SERVICE_KEY.lower()) and not r.out("leftbad").strip(),
+          "x86: the failed installation left no file and no service setting, and the device entries as they were %s"
+          % r.out("leftbad").strip()[:200])
     rc = r.rc("install86")
     show_msi_errors(pfx, rc, "x86.log")
     check(rc == 0, "the x86 package installs silently with the Simulator feature (%s)" % rc)
@@ -551,7 +692,24 @@ def x86_and_side_by_side(args, pfx, pkg86, pkg64):
               "%s-bit view: the package's COM keys equal regsvr32's, key by key and value by value %s"
               % (v, [(k, installed[v].get(k), ref.get(k)) for k in diff[:3]]))
 
-    # c, d: the x64 package beside it; both clients; removal of each.
+    # c. The upgrade with CONFIG: the document's drawers in the 32-bit view,
+    # the till's service settings kept.
+    rc = r.rc("upgrade86")
+    show_msi_errors(pfx, rc, "x86up.log")
+    check(rc == 0, "the current x86 build upgrades the earlier one with a CONFIG document (%s)" % rc)
+    upgraded = r.snap("upgraded")
+    check_configured(devices(upgraded["32"]), "x86, 32-bit view")
+    check(devices(upgraded["64"]) == devices(before["64"]), "x86: the 64-bit view's entries are untouched")
+    service = upgraded["32"].get(SERVICE_KEY.lower(), {})
+    check(service.get("TraceEnabled") == ("REG_DWORD", "0x1") and service.get("TargetPath") == ("REG_SZ", inst + "\\sim"),
+          "x86: the upgrade keeps TraceEnabled without TRACEENABLED; TargetPath at the simulated drivers (%s, %s)"
+          % (service.get("TraceEnabled"), service.get("TargetPath")))
+    new_version = re.search(r"-(3\.38\.1\.\d+)-x86\.msi$", pkg86).group(1)
+    found = sorted({values.get("DisplayVersion", ("", ""))[1] for keys in r.snap("products").values()
+                    for values in keys.values() if values.get("DisplayName", ("", ""))[1] == ARCH["x86"]["product"]})
+    check(found == [new_version], "x86: one product is installed afterwards, version %s: %s" % (new_version, found))
+
+    # d, e: the x64 package beside it; both clients; removal of each.
     b = Batch()
     b.run("install64", msiexec_line("/i", '"%s"' % winpath(pkg64), "ADDLOCAL=ALL", log="x64.log"))
     b.query("both", COM_KEYS)
@@ -622,7 +780,7 @@ def x86_and_side_by_side(args, pfx, pkg86, pkg64):
     check(not rest["32"].get(SERVICE_KEY.lower()) and not rest["64"].get(SERVICE_KEY.lower()),
           "the service settings are gone from both views")
     after = dict(before["64"], **{cd730: new730})
-    check(devices(rest["32"]) == devices(before["32"]) and devices(rest["64"]) == after,
+    check(devices(rest["32"]) == devices(upgraded["32"]) and devices(rest["64"]) == after,
           "device entries (both CD730 included) and logical names stay, unchanged, in both views")
 
 def main():
@@ -639,9 +797,9 @@ def main():
 
     start = time.time()
     work = os.path.dirname(os.path.abspath(args.prefix))
-    # Side by side needs only each package's current build; the upgrade
-    # (the x64 run) also the earlier one.
-    tags = {"x86": ("new",), "x64": ("new",)} if args.side_by_side else {args.arch: ("new", "old")}
+    # Each run upgrades from an earlier build; the x64 run then installs the
+    # current build packaged again (another product code) over it.
+    tags = {"x86": ("new", "old"), "x64": ("new",)} if args.side_by_side else {args.arch: ("new", "old", "again")}
     pkgs = {}
     for arch in tags:
         if args.packages:
@@ -670,7 +828,7 @@ def main():
         pfx.setup()
         print("      prefix ready (%.0f s)" % (time.time() - start), flush=True)
         if args.side_by_side:
-            x86_and_side_by_side(args, pfx, pkgs["x86"]["new"], pkgs["x64"]["new"])
+            x86_and_side_by_side(args, pfx, pkgs["x86"], pkgs["x64"]["new"])
         else:
             scenario(args, pfx, args.arch, pkgs[args.arch], version, old_version)
     finally:

@@ -1,4 +1,5 @@
 // The Win32 adapters against the real Windows API (under Wine here).
+#include <algorithm>
 #include <array>
 #include <windows.h>
 
@@ -13,6 +14,7 @@
 #include "registry_contract.h"
 #include "zrn/fakes/fake_registry.h"
 #include "zrn/trace.h"
+#include "zrn/win32/config_lock.h"
 #include "zrn/win32/win32_platform.h"
 
 namespace zrn::testing {
@@ -137,6 +139,43 @@ TEST_F(TraceFile, ContendingWritersNeitherLoseNorInterleaveLines) {
     EXPECT_EQ(lines, 200);
 }
 
+// A link in the trace folder's place (trace_link_fixture: a folder and a
+// link to it) is never written through; the folder itself is.
+TEST_F(TraceFile, FolderThatIsALinkIsNotWrittenThrough) {
+    const std::string real = "C:\\zrn-linktest\\real", link = "C:\\zrn-linktest\\link";
+    const DWORD attributes = GetFileAttributesA(link.c_str());
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES) << "the fixture's link is missing (ctest: trace_link_fixture)";
+    EXPECT_TRUE(files.is_reparse_point(link));
+    EXPECT_FALSE(files.is_reparse_point(real));
+    TraceLog through_link(files, clock, link);
+    through_link.message("redirected");
+    std::vector<std::string> names{"x"};
+    ASSERT_TRUE(files.list_files(real, &names));
+    EXPECT_TRUE(names.empty()) << "a line reached the link's target";
+
+    // The folder itself is written, and its retention works on the disk: a
+    // daily file of last year goes when the day's file is started, another
+    // file stays.
+    platform::LocalTime last_year = clock.local_time();
+    last_year.year -= 1;
+    last_year.yday = 0;
+    const std::string old_file = trace_file_name(last_year, real);
+    for (const std::string& f : {old_file, real + "\\notes.txt"}) {
+        HANDLE h = CreateFileA(f.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(h, INVALID_HANDLE_VALUE) << f;
+        CloseHandle(h);
+    }
+    TraceLog direct(files, clock, real);
+    direct.set_keep_days(1);
+    direct.message("written");
+    EXPECT_NE(read_file(trace_file_name(clock.local_time(), real)).find("] written\r\n"), std::string::npos);
+    EXPECT_EQ(GetFileAttributesA(old_file.c_str()), INVALID_FILE_ATTRIBUTES) << "last year's file is deleted";
+    ASSERT_TRUE(files.list_files(real, &names));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names.size(), 2u);
+    for (const std::string& n : names) EXPECT_EQ(files.remove(real + "\\" + n), platform::kFileOk) << n;
+}
+
 // The other registry view is reached on request and is a tree of its own.
 TEST(Win32Registry, OtherViewIsSeparate) {
     const bool is64 = sizeof(void*) == 8;
@@ -210,6 +249,56 @@ TEST(Win32Clock, LocalTimeIsConsistent) {
     EXPECT_GE(c.monotonic_ms(), before + 10);
 }
 
+// The configuration lock between programs: a holder on another thread (as
+// another program) keeps it until it lets go; one who waits in vain learns
+// who holds it; a holder that ends without letting go leaves it to the next.
+TEST(Win32ConfigLock, OneHolderAtATimeNamedToTheOthersAndAnAbandonedLockIsTakenOver) {
+    using Status = platform::ConfigLock::Status;
+    win32::Win32ConfigLock ours;
+    std::string holder;
+    HANDLE taken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE let_go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::thread other([&] {
+        win32::Win32ConfigLock theirs;
+        std::string h;
+        EXPECT_EQ(theirs.acquire(5000, "zrncd config import", &h), Status::Acquired) << h;
+        EXPECT_EQ(theirs.acquire(0, "zrncd config import", &h), Status::Acquired) << "taken again while held";
+        theirs.release();
+        SetEvent(taken);
+        WaitForSingleObject(let_go, 20000);
+        theirs.release();
+    });
+    ASSERT_EQ(WaitForSingleObject(taken, 20000), WAIT_OBJECT_0);
+    EXPECT_EQ(ours.acquire(200, "QVTUtility", &holder), Status::Busy);
+    const std::string process = "(process " + std::to_string(GetCurrentProcessId()) + ", since ";
+    EXPECT_EQ(holder.rfind("zrncd config import " + process, 0), 0u) << holder;
+    SetEvent(let_go);
+    other.join();
+    EXPECT_EQ(ours.acquire(5000, "QVTUtility", &holder), Status::Acquired) << holder;
+    ours.release();
+
+    // Ended holding it, as a killed program does: the next one takes it.
+    struct Holder {
+        static DWORD WINAPI run(void*) {
+            // Never let go, never closed: as much as a killed program leaves.
+            auto* theirs = new win32::Win32ConfigLock;
+            std::string h;
+            return theirs->acquire(5000, "zrncd config import", &h) == Status::Acquired ? 0 : 1;
+        }
+    };
+    HANDLE killed = CreateThread(nullptr, 0, &Holder::run, nullptr, 0, nullptr);
+    ASSERT_NE(killed, nullptr);
+    ASSERT_EQ(WaitForSingleObject(killed, 20000), WAIT_OBJECT_0);
+    DWORD code = 1;
+    GetExitCodeThread(killed, &code);
+    EXPECT_EQ(code, 0u);
+    CloseHandle(killed);
+    EXPECT_EQ(ours.acquire(5000, "QVTUtility", &holder), Status::Acquired) << holder;
+    ours.release();
+    CloseHandle(taken);
+    CloseHandle(let_go);
+}
+
 // A program shows which call failed and why, not just that something did.
 TEST(Win32LastError, AdaptersKeepTheFailingCallAndItsCode) {
     win32::Win32Registry reg;
@@ -240,8 +329,8 @@ TEST(Win32LastError, AdaptersKeepTheFailingCallAndItsCode) {
     EXPECT_EQ(e.operation, "CreateFileA \"C:\\ZRNNoSuchFolder\\x.log\"");
     EXPECT_EQ(e.code, static_cast<std::uint32_t>(ERROR_PATH_NOT_FOUND));
 
-    // A write returns nothing: the adapter is the only one that knows it failed.
-    files.write(platform::Files::Handle{0}, "x", 1);
+    // A failed write says so, and the adapter keeps which call it was.
+    EXPECT_EQ(files.write(platform::Files::Handle{0}, "x", 1), static_cast<platform::FileStatus>(ERROR_INVALID_HANDLE));
     EXPECT_EQ(files.last_error().operation, "WriteFile");
     EXPECT_EQ(files.last_error().code, static_cast<std::uint32_t>(ERROR_INVALID_HANDLE));
 

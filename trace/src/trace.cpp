@@ -1,6 +1,7 @@
 #include "zrn/trace.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "zrn/text.h"
 
@@ -21,6 +22,54 @@ std::string trace_file_name(const platform::LocalTime& t, std::string_view direc
     return name;
 }
 
+namespace {
+
+// Days since 1 January 1970 of a date in the proleptic Gregorian calendar.
+long days_since_epoch(int year, int yday) {
+    const long y = year - 1;
+    return 365L * (year - 1970) + (y / 4 - y / 100 + y / 400) - (1969 / 4 - 1969 / 100 + 1969 / 400) + yday;
+}
+
+bool leap_year(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+}  // namespace
+
+bool trace_file_age(std::string_view name, const platform::LocalTime& today, int* days_old) {
+    constexpr std::string_view prefix = "OPOSTRACE", suffix = ".LOG";
+    if (name.size() != prefix.size() + 5 + suffix.size()) return false;
+    const std::string upper = ascii_upper(name);
+    if (!upper.starts_with(prefix) || !upper.ends_with(suffix)) return false;
+    int digits[5];
+    for (int i = 0; i < 5; ++i) {
+        const char c = upper[prefix.size() + i];
+        if (c < '0' || c > '9') return false;
+        digits[i] = c - '0';
+    }
+    const int yy = digits[0] * 10 + digits[1];
+    const int yday = digits[2] * 100 + digits[3] * 10 + digits[4];
+    // The latest year up to this one whose key has these two digits.
+    const int year = today.year - (((today.year % 100 + 100) % 100 - yy + 100) % 100);
+    if (yday >= (leap_year(year) ? 366 : 365)) return false;
+    const long age = days_since_epoch(today.year, today.yday) - days_since_epoch(year, yday);
+    if (age < 0) return false;
+    *days_old = static_cast<int>(age);
+    return true;
+}
+
+std::string trace_level_text(std::optional<std::int32_t> trace_enabled) {
+    const std::string value = trace_enabled ? std::to_string(*trace_enabled) : "not set";
+    const TraceSwitch level{trace_enabled.value_or(0)};
+    const char* what = level.every_line() ? "every line" : level.error_lines() ? "errors only" : "off";
+    return std::string(what) + " (TraceEnabled " + value + ")";
+}
+
+std::string trace_keep_text(std::optional<std::int32_t> keep_days) {
+    if (!keep_days || *keep_days <= 0)
+        return "every daily file is kept (TraceKeepDays " + (keep_days ? std::to_string(*keep_days) : "not set") + ")";
+    return "files older than " + std::to_string(*keep_days) + (*keep_days == 1 ? " day" : " days") +
+           " are deleted (TraceKeepDays " + std::to_string(*keep_days) + ")";
+}
+
 TraceLog::TraceLog(platform::Files& files, platform::Clock& clock, std::string directory)
     : files_(files), clock_(clock), directory_(std::move(directory)) {}
 
@@ -29,7 +78,11 @@ void TraceLog::set_pending(std::string_view text) { bounded_copy(pending_, sizeo
 void TraceLog::write_text(std::string_view text) { files_.write(handle_, text.data(), text.size()); }
 
 int TraceLog::TraceOpen() {
-    const std::string path = trace_file_name(clock_.local_time(), directory_);
+    // A link in the folder's place (a junction another user made) would
+    // send this writer's lines, perhaps an elevated one's, anywhere.
+    if (files_.is_reparse_point(directory_)) return 0;
+    const platform::LocalTime now = clock_.local_time();
+    const std::string path = trace_file_name(now, directory_);
     // Another writer (the other module of this process, another process,
     // the other build) holds the file for one line at most: wait for it,
     // within a bound, rather than lose the line.
@@ -54,6 +107,8 @@ int TraceLog::TraceOpen() {
             std::string banner(kTraceBanner);
             banner += "\r\n";
             write_text(banner);
+            // This writer started the day: the only one to clear out.
+            remove_old_files(now);
             return opened();
         }
         // Neither opened nor created: another writer may have created the
@@ -61,6 +116,17 @@ int TraceLog::TraceOpen() {
         handle_ = files_.open_existing_for_write(path, &held);
         if (handle_ != platform::Files::kInvalid) return opened();
         if (!held || !wait_for_holder(deadline)) return 0;
+    }
+}
+
+void TraceLog::remove_old_files(const platform::LocalTime& today) {
+    const int keep = keep_days_.load();
+    if (keep <= 0) return;
+    std::vector<std::string> names;
+    if (!files_.list_files(directory_, &names)) return;
+    for (const std::string& name : names) {
+        int age = 0;
+        if (trace_file_age(name, today, &age) && age > keep) files_.remove(directory_ + "\\" + name);
     }
 }
 

@@ -50,6 +50,9 @@ public:
     const Value* find(std::string_view name) const;
     // Object: sets a member, keeping the order members were first set in.
     Value& set(std::string_view name, Value v);
+    // Object: appends a member the caller knows the object does not have
+    // yet, without looking for it (a parser that tracks names itself).
+    Value& add_new_member(std::string name, Value v);
     // Array: appends an item.
     Value& push(Value v);
 

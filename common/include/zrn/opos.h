@@ -30,6 +30,11 @@ constexpr std::int32_t extended_from_driver_code(std::int32_t driver_code) {
 static_assert(extended_from_driver_code(-2) == 10001);
 static_assert(extended_from_driver_code(-4) == 10003);
 
+// With OPOS_E_FAILURE from ClaimDevice: the claim could not be recorded, so
+// it was refused rather than reported without protecting the drawer.
+constexpr std::int32_t kExtendedClaimTableFull = 10011;      // ten drawers claimed on this machine
+constexpr std::int32_t kExtendedClaimNotRecorded = 10012;   // no claim table or lock to record it in
+
 // Device states reported through the State property.
 constexpr std::int32_t OPOS_S_IDLE = 2;
 constexpr std::int32_t OPOS_S_ERROR = 4;

@@ -5,6 +5,7 @@
 // place that reads and writes it; the Service Object, the utility, zrncd and
 // the tests all go through here.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -48,10 +49,43 @@ struct ServiceSettings {
 // key was opened and both were read; what could not be read keeps its value.
 bool read_service_settings(platform::Registry& reg, ServiceSettings* settings);
 
+// A number of the service settings key (a REG_DWORD, or its decimal text);
+// empty when the key or the value is missing.
+std::optional<std::int32_t> read_service_number(platform::Registry& reg, std::string_view name);
+
+// TraceKeepDays: how many days of daily trace files are kept besides
+// today's. 0 when the value is missing or unreadable: every file is kept.
+std::int32_t read_trace_keep_days(platform::Registry& reg);
+
 using LogicalNames = std::vector<std::pair<std::string, std::string>>;  // logical name, device key name
 
-// Every value of the device class key whose data begins with a type key.
+// A value of the device class key as read: its name, its data as text and
+// whether that text begins with a type key (a logical name). Data a
+// kValueBuffer read would not take counts as no logical name, with no text.
+struct ClassValue {
+    std::string name;
+    std::string text;
+    bool logical = false;
+};
+
+// The values of an open device class key in enumeration order.
+std::vector<ClassValue> class_key_values(platform::Registry& reg, platform::RegKey class_key);
+
+// Every value of the device class key that is a logical name.
 LogicalNames read_logical_names(platform::Registry& reg);
+
+// The device class key's sub-key names in enumeration order (read access);
+// empty when the key cannot be opened.
+std::vector<std::string> device_keys(platform::Registry& reg);
+// The same into *keys (emptied first), the key opened with the access a
+// change needs when for_change; false when it cannot be opened.
+bool list_device_keys(platform::Registry& reg, bool for_change, std::vector<std::string>* keys);
+
+// The device key name as stored for a name that matches it exactly or, failing
+// that, without regard to case (registry lookups ignore case, the claim table,
+// the drivers' status reports and the documents do not); empty when no key
+// matches.
+std::optional<std::string> stored_key_name(platform::Registry& reg, std::string_view device_key);
 
 // The device key name a logical name stands for (first exact match), or the
 // name itself.
@@ -112,6 +146,9 @@ struct DeviceEntry {
 };
 
 DeviceEntry default_entry(std::string_view device_key, const DeviceType& type);
+// The settings alone of a new entry of the type (name, type and description
+// left empty): what the settings pages show before anything is changed.
+DeviceEntry default_settings(std::int32_t device_id);
 
 // One setting of a device entry: a number with the codes its "Sel" value
 // lists, or a text. Exactly one of number and text is set.

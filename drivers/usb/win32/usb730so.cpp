@@ -4,6 +4,8 @@
 // build of the DLL defines for itself.
 #include <windows.h>
 
+#include <atomic>
+#include <memory>
 #include <mutex>
 
 #include "usb_backend.h"
@@ -15,21 +17,28 @@ using zrn::guarded;
 
 namespace {
 
-// Built on the first call rather than in DllMain, where reading the
-// registry and writing files is unsafe; never destroyed, since the status
-// thread may outlive every caller.
+// What the driver works on, and the driver. Built on the first call rather
+// than in DllMain, where reading the registry and writing files is unsafe;
+// released when the library is unloaded (the status thread holds the
+// library loaded until it has returned, so none runs then).
+struct Module {
+    zrn::win32::Win32Registry registry;
+    std::unique_ptr<zrn::usbdrv::HidPort> hid{zrn::usbdrv::make_usb_backend()};
+    zrn::win32::Win32Clock clock;
+    zrn::win32::Win32Threads threads{zrn::win32::Win32Threads::Hold::ThisModule};
+    zrn::win32::Win32Files files;
+    zrn::TraceLog trace{files, clock};
+    zrn::usbdrv::UsbDriver driver{{*hid, clock, threads, trace}, zrn::usbdrv::read_usb_settings(registry)};
+};
+
+std::atomic<Module*> g_module{nullptr};
+std::mutex g_module_mu;
+
 zrn::usbdrv::UsbDriver& driver() {
-    static zrn::usbdrv::UsbDriver* d = [] {
-        auto* registry = new zrn::win32::Win32Registry;
-        zrn::usbdrv::HidPort* hid = zrn::usbdrv::make_usb_backend();
-        auto* clock = new zrn::win32::Win32Clock;
-        auto* threads = new zrn::win32::Win32Threads;
-        auto* files = new zrn::win32::Win32Files;
-        auto* trace = new zrn::TraceLog(*files, *clock);
-        const zrn::usbdrv::UsbSettings settings = zrn::usbdrv::read_usb_settings(*registry);
-        return new zrn::usbdrv::UsbDriver({*hid, *clock, *threads, *trace}, settings);
-    }();
-    return *d;
+    if (Module* m = g_module.load()) return m->driver;
+    std::lock_guard lock(g_module_mu);
+    if (!g_module.load()) g_module = new Module;
+    return g_module.load()->driver;
 }
 
 }  // namespace
@@ -58,13 +67,20 @@ HRESULT __stdcall DllGetClassObject(REFCLSID, REFIID, void** out) {
     if (out) *out = nullptr;
     return CLASS_E_CLASSNOTAVAILABLE;
 }
-// Never unloaded while the status thread runs: its code must stay mapped.
-HRESULT __stdcall DllCanUnloadNow() { return driver().thread_running() ? S_FALSE : S_OK; }
+// Not while the status thread has yet to return (it holds the library loaded anyway).
+HRESULT __stdcall DllCanUnloadNow() {
+    const Module* m = g_module.load();
+    return m && m->driver.thread_alive() ? S_FALSE : S_OK;
+}
 HRESULT __stdcall DllRegisterServer() { return S_OK; }
 
 }  // extern "C"
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(instance);
+    // Unloaded by FreeLibrary (not at process exit, where other threads were
+    // stopped anywhere): no status thread is left, so its events and the
+    // device list's objects can go with the library.
+    if (reason == DLL_PROCESS_DETACH && !reserved) delete g_module.exchange(nullptr);
     return TRUE;
 }

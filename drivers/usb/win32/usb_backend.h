@@ -4,8 +4,9 @@
 
 namespace zrn::usbdrv {
 
-// The HID layer USB730SO.DLL's driver works on, made once on first use and
-// never destroyed. Each build of the DLL links its own definition.
+// The HID layer USB730SO.DLL's driver works on, made on first use and
+// destroyed with the library's state at unload. Each build of the DLL links
+// its own definition.
 HidPort* make_usb_backend();
 
 }  // namespace zrn::usbdrv

@@ -66,16 +66,8 @@ bool Win32Hid::close(Device d) { return CloseHandle(to_handle(d)) != 0; }
 
 namespace {
 // A write the device has not taken after this long is cancelled before the
-// next one reuses its buffer.
+// next one reuses its slot.
 constexpr DWORD kPreviousWriteWaitMs = 1000;
-
-void finish(HANDLE h, OVERLAPPED* ov, bool* pending, bool cancel) {
-    if (!*pending) return;
-    DWORD n = 0;
-    if (cancel) CancelIoEx(h, ov);
-    GetOverlappedResult(h, ov, &n, TRUE);  // the system is done with the buffer
-    *pending = false;
-}
 
 HANDLE make(std::atomic<HANDLE>& e, BOOL manual) {
     HANDLE h = e.load();
@@ -85,12 +77,43 @@ HANDLE make(std::atomic<HANDLE>& e, BOOL manual) {
     }
     return h;
 }
+
+// Whether slot's operation is over within ms (polled: waiting on its
+// event would take a signal the status thread's wait is owed).
+bool over_within(const Win32Hid::IoSlot& slot, DWORD ms) {
+    const ULONGLONG end = GetTickCount64() + ms;
+    while (!HasOverlappedIoCompleted(&slot.ov)) {
+        if (GetTickCount64() >= end) return false;
+        Sleep(1);
+    }
+    return true;
+}
 }  // namespace
 
 Win32Hid::~Win32Hid() {
     for (std::atomic<HANDLE>* e : {&read_done_, &write_request_, &stop_, &write_done_}) {
         if (HANDLE h = e->exchange(nullptr)) CloseHandle(h);
     }
+    // A slot still owned by the system is left to it.
+    for (std::atomic<IoSlot*>* slot : {&read_, &write_}) {
+        IoSlot* p = slot->load();
+        if (!p->pending) delete p;
+    }
+}
+
+void Win32Hid::end_io(HANDLE h, std::atomic<IoSlot*>& slot, bool cancel) {
+    IoSlot* p = slot.load();
+    if (!p->pending) return;
+    if (cancel) CancelIoEx(h, &p->ov);
+    if (!over_within(*p, kIoEndWaitMs)) {
+        // The system still owns its buffer: leave it that, and use another.
+        slot = new IoSlot;
+        ++abandoned_;
+        return;
+    }
+    DWORD n = 0;
+    GetOverlappedResult(h, &p->ov, &n, FALSE);
+    p->pending = false;
 }
 
 bool Win32Hid::create_events() {
@@ -118,57 +141,69 @@ void Win32Hid::signal_stop() {
     if (HANDLE h = stop_.load()) SetEvent(h);
 }
 
-bool Win32Hid::start_read(Device d, std::uint8_t* buffer3) {
-    finish(to_handle(d), &read_ov_, &read_pending_, true);
-    std::memset(&read_ov_, 0, sizeof read_ov_);
-    read_ov_.hEvent = read_done_.load();
-    if (!read_ov_.hEvent) return false;
-    if (!ReadFile(to_handle(d), buffer3, 3, nullptr, &read_ov_) && GetLastError() != ERROR_IO_PENDING) return false;
-    read_pending_ = true;
+bool Win32Hid::start_read(Device d) {
+    end_io(to_handle(d), read_, true);
+    IoSlot* p = read_.load();
+    std::memset(&p->ov, 0, sizeof p->ov);
+    std::memset(p->data, 0, sizeof p->data);
+    p->ov.hEvent = read_done_.load();
+    if (!p->ov.hEvent) return false;
+    if (!ReadFile(to_handle(d), p->data, 3, nullptr, &p->ov) && GetLastError() != ERROR_IO_PENDING) return false;
+    p->pending = true;
     return true;
 }
 
-bool Win32Hid::finish_read(Device d) {
-    if (!read_pending_) return false;  // no read was outstanding
+bool Win32Hid::finish_read(Device d, std::uint8_t* report3) {
+    IoSlot* p = read_.load();
+    if (!p->pending) return false;  // no read was outstanding
     DWORD n = 0;
-    if (!GetOverlappedResult(to_handle(d), &read_ov_, &n, FALSE)) {
+    if (!GetOverlappedResult(to_handle(d), &p->ov, &n, FALSE)) {
         if (GetLastError() == ERROR_IO_INCOMPLETE) return false;  // still outstanding
-        read_pending_ = false;
-        return false;  // failed or aborted: the buffer holds no report
+        p->pending = false;
+        return false;  // failed or aborted: there is no report
     }
-    read_pending_ = false;
-    return n == 3;
+    p->pending = false;
+    if (n != 3) return false;
+    std::memcpy(report3, p->data, 3);
+    return true;
 }
 
-bool Win32Hid::start_write(Device d, const std::uint8_t* buffer3) {
+bool Win32Hid::start_write(Device d, const std::uint8_t* report3) {
     const HANDLE h = to_handle(d);
-    if (write_pending_) {
-        // The previous write still owns the buffer and the OVERLAPPED.
-        const bool done = WaitForSingleObject(write_ov_.hEvent, kPreviousWriteWaitMs) == WAIT_OBJECT_0;
-        finish(h, &write_ov_, &write_pending_, !done);
-    }
-    std::memcpy(write_buffer_, buffer3, 3);
-    std::memset(&write_ov_, 0, sizeof write_ov_);
-    write_ov_.hEvent = write_done_.load();
-    if (!write_ov_.hEvent) return false;
-    if (!WriteFile(h, write_buffer_, 3, nullptr, &write_ov_) && GetLastError() != ERROR_IO_PENDING) return false;
-    write_pending_ = true;
+    IoSlot* p = write_.load();
+    // The previous write still owns the slot: given a while, then cancelled.
+    if (p->pending) end_io(h, write_, !over_within(*p, kPreviousWriteWaitMs));
+    p = write_.load();
+    std::memcpy(p->data, report3, 3);
+    std::memset(&p->ov, 0, sizeof p->ov);
+    p->ov.hEvent = write_done_.load();
+    if (!p->ov.hEvent) return false;
+    if (!WriteFile(h, p->data, 3, nullptr, &p->ov) && GetLastError() != ERROR_IO_PENDING) return false;
+    p->pending = true;
     return true;
 }
 
 void Win32Hid::cancel_io(Device d) {
-    finish(to_handle(d), &read_ov_, &read_pending_, true);
-    finish(to_handle(d), &write_ov_, &write_pending_, true);
+    end_io(to_handle(d), read_, true);
+    end_io(to_handle(d), write_, true);
 }
 
 HidPort::Wake Win32Hid::wait() {
     HANDLE events[3] = {read_done_.load(), write_request_.load(), stop_.load()};
-    // The lowest signalled index wins: read, then write request, then stop.
-    switch (WaitForMultipleObjects(3, events, FALSE, INFINITE)) {
-        case WAIT_OBJECT_0: return Wake::Read;
-        case WAIT_OBJECT_0 + 1: return Wake::WriteRequest;
-        case WAIT_OBJECT_0 + 2: return Wake::Stop;
-        default: return Wake::Failed;
+    for (;;) {
+        // The lowest signalled index wins: read, then write request, then stop.
+        switch (WaitForMultipleObjects(3, events, FALSE, INFINITE)) {
+            case WAIT_OBJECT_0: {
+                // A read given up on (end_io) may still complete and signal: only
+                // the outstanding read's own end counts.
+                const IoSlot* p = read_.load();
+                if (p->pending && !HasOverlappedIoCompleted(&p->ov)) continue;
+                return Wake::Read;
+            }
+            case WAIT_OBJECT_0 + 1: return Wake::WriteRequest;
+            case WAIT_OBJECT_0 + 2: return Wake::Stop;
+            default: return Wake::Failed;
+        }
     }
 }
 

@@ -1,5 +1,7 @@
 #include "zrn/fakes/fake_threads.h"
 
+#include <iterator>
+
 namespace zrn::fakes {
 
 FakeThreads::~FakeThreads() { join_all(); }
@@ -31,6 +33,14 @@ int FakeThreads::run_pending() {
         work();
         ++ran;
     }
+}
+
+std::vector<std::function<void()>> FakeThreads::take_pending() {
+    std::lock_guard lock(mu_);
+    std::vector<std::function<void()>> work(std::make_move_iterator(queue_.begin()),
+                                            std::make_move_iterator(queue_.end()));
+    queue_.clear();
+    return work;
 }
 
 void FakeThreads::join_all() {

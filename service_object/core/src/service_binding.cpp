@@ -13,36 +13,38 @@ ServiceObject::ServiceObject(ServiceModule& module) : module_(module) { bind(); 
 
 ServiceObject::~ServiceObject() {
     // An object released while enabled takes its open port with it.
-    ServiceObject* mine = this;
-    if (module_.PortOwner.compare_exchange_strong(mine, nullptr)) {
-        close_port();
-        module_.DeviceEnabled.store(false);
+    {
+        auto port = module_.hold_port();
+        ServiceObject*& owner = module_.port_owner(port);
+        if (owner == this) {
+            close_port();
+            owner = nullptr;
+            module_.mark_disabled();
+        }
     }
     if (claimed_) module_.ports().claims.Remove(open_name_);
     module_.open_table_free_owned(this);
     // Events still on their way must not reach a Control Object that has let
     // go of this object (and may be gone itself).
-    ControlObject co = co_;
-    if (co) module_.CurrentControlObject.compare_exchange_strong(co, nullptr);
+    module_.retire_control_object(co_);
     module_.trace(error_lines(), "ZRNOPOS_Termination");
 }
 
 void ServiceObject::read_settings() {
-    settings_.TraceEnabled = module_.TraceEnabled.load();
-    read_service_settings(module_.ports().registry, &settings_);
-    module_.TraceEnabled.store(settings_.TraceEnabled);
+    settings_.TraceEnabled = module_.trace_switch().value;
+    config::read_service_settings(module_.ports().registry, &settings_);
+    module_.set_trace_level(settings_.TraceEnabled);
+    module_.ports().trace.set_keep_days(config::read_trace_keep_days(module_.ports().registry));
 }
 
 void ServiceObject::bind() {
     // Creating any object resets the device state of the whole process; a
     // port an earlier enable opened is closed, not left open for good.
-    close_enabled_port();
-    module_.DeviceEnabled.store(false);
-    module_.FreezeEvents.store(false);
-    module_.ClaimedElsewhere.store(false);
-    module_.clear_event_queue();
-    module_.UsbDrawerStatus.store(0);
-    module_.DeviceOffline.store(0);
+    {
+        auto port = module_.hold_port();
+        close_enabled_port(port);
+    }
+    module_.reset_at_creation();
 
     read_settings();
     if (error_lines()) {
@@ -59,8 +61,8 @@ void ServiceObject::bind() {
     module_.trace(every_line(), "ZRNOPOS_USB730SO.DLL: Loaded");
 
     const StatusCaptureCallback cb = module_.ports().callback;
-    module_.StartStatusUCapture.load()(1, cb);
-    module_.StartStatusCCapture.load()(1, cb);
+    drivers_.StartStatusUCapture(1, cb);
+    drivers_.StartStatusCCapture(1, cb);
 }
 
 namespace {
@@ -106,7 +108,7 @@ bool bind_library(DriverLoader& loader, const std::string& target_path, const ch
                   std::span<const Binding> bindings, EntryPoints* into) {
     const std::string path = target_path + "\\" + file;
     // A path too long for the library-path field is refused, not truncated.
-    if (path.size() > kTargetPathMax) return false;
+    if (path.size() > config::kTargetPathMax) return false;
     const DriverLoader::Library lib = loader.load(path);
     if (!lib) return false;
     EntryPoints bound = *into;
@@ -125,17 +127,11 @@ bool bind_library(DriverLoader& loader, const std::string& target_path, const ch
 }  // namespace
 
 bool ServiceObject::bind_port_driver() {
-    if (!bind_library(module_.ports().loader, settings_.TargetPath, kPortDriverFile, kPortBindings, &drivers_))
-        return false;
-    module_.StartStatusCCapture.store(drivers_.StartStatusCCapture);
-    return true;
+    return bind_library(module_.ports().loader, settings_.TargetPath, kPortDriverFile, kPortBindings, &drivers_);
 }
 
 bool ServiceObject::bind_usb_driver() {
-    if (!bind_library(module_.ports().loader, settings_.TargetPath, kUsbDriverFile, kUsbBindings, &drivers_))
-        return false;
-    module_.StartStatusUCapture.store(drivers_.StartStatusUCapture);
-    return true;
+    return bind_library(module_.ports().loader, settings_.TargetPath, kUsbDriverFile, kUsbBindings, &drivers_);
 }
 
 }  // namespace zrn::so

@@ -25,10 +25,10 @@ std::int32_t ServiceObject::GetPropertyNumber(std::int32_t index) {
             return OPOS_E_ILLEGAL;
         case PIDX_DeviceEnabled:
             set_result(OPOS_SUCCESS, 0);
-            return traced("< DeviceEnabled=", module_.DeviceEnabled.load() ? 1 : 0);
+            return traced("< DeviceEnabled=", module_.enabled() ? 1 : 0);
         case PIDX_FreezeEvents:
             set_result(OPOS_SUCCESS, 0);
-            return traced("< FreezeEvents=", module_.FreezeEvents.load() ? 1 : 0);
+            return traced("< FreezeEvents=", module_.frozen() ? 1 : 0);
         case PIDX_ResultCode:
             return traced("< ResultCode=", rc_);
         case PIDX_ResultCodeExtended:
@@ -37,7 +37,7 @@ std::int32_t ServiceObject::GetPropertyNumber(std::int32_t index) {
             set_result(OPOS_SUCCESS, 0);
             return traced("< SOVersion=", kServiceObjectVersion);
         case PIDX_State:
-            if (module_.DeviceOffline.load() == -1) {
+            if (module_.offline()) {
                 set_result(OPOS_E_NOHARDWARE, 0);
                 return traced("< State=", OPOS_S_ERROR);
             }
@@ -66,9 +66,9 @@ std::int32_t ServiceObject::drawer_opened() {
     const bool every = every_line();
     const bool errors = error_lines();
     std::int32_t value = 0;
-    if (!module_.DeviceEnabled.load() || module_.ClaimedElsewhere.load()) {
-        set_result(module_.ClaimedElsewhere.load() ? OPOS_E_CLAIMED : OPOS_E_DISABLED, 0);
-    } else if (module_.DeviceOffline.load() == -1) {
+    if (!module_.enabled() || module_.claimed_elsewhere()) {
+        set_result(module_.claimed_elsewhere() ? OPOS_E_CLAIMED : OPOS_E_DISABLED, 0);
+    } else if (module_.offline()) {
         set_result(OPOS_E_NOHARDWARE, 0);
         module_.trace(errors, "%s%ld", "< DrawerOpened_Error: RC=", as_long(rc_));
         module_.trace(errors, "%s%ld", "< DrawerOpened_Error: RCE=", as_long(rce_));
@@ -99,8 +99,7 @@ void ServiceObject::SetPropertyNumber(std::int32_t index, std::int32_t number) {
             enable(number);
             break;
         case PIDX_FreezeEvents:
-            module_.FreezeEvents.store(number == 1);
-            if (number != 1 && module_.queued_events() > 0) module_.flush_events();
+            module_.set_frozen(number == 1);
             set_result(OPOS_SUCCESS, 0);
             module_.trace(every_line(), "%s%ld", "> FreezeEvents=", as_long(number));
             break;

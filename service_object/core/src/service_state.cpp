@@ -9,16 +9,24 @@ namespace zrn::so {
 
 std::int32_t ServiceObject::unit() const { return so_unit_index(config_.DeviceName); }
 
+void ServiceObject::adopt_control_object(ControlObject co) {
+    if (co == co_) return;
+    module_.retire_control_object(co_);
+    co_ = co;
+    module_.attach_control_object(co);
+}
+
 std::int32_t ServiceObject::OpenService(const std::string&, const std::string& device_name, ControlObject co) {
     if (!port_bound_ || !usb_bound_) {
         set_result(OPOS_E_FAILURE, OPOS_E_FAILURE);
         return OPOS_E_NOSERVICE;
     }
-    module_.CurrentControlObject.store(co);
+    adopt_control_object(co);
     // The table records the device key name, so that status reports and the
     // disable step find the entry also for a logical name.
-    const std::string key_name = stored_device_key_name(
-        module_.ports().registry, translate_device_name(read_logical_names(module_.ports().registry), device_name));
+    platform::Registry& reg = module_.ports().registry;
+    const std::string asked = config::translate_device_name(config::read_logical_names(reg), device_name);
+    const std::string key_name = config::stored_key_name(reg, asked).value_or(asked);
     // A name with a zero in it would be cut short in the claim table and by
     // the drivers, and its claim could never be removed again. An empty name
     // or one with a backslash would open the device class key itself or a
@@ -39,40 +47,38 @@ std::int32_t ServiceObject::OpenService(const std::string&, const std::string& d
     // A claim still held from an earlier open would otherwise stay in the
     // table for good once Claimed is reset below.
     if (claimed_) module_.ports().claims.Remove(open_name_);
-    close_enabled_port();
+    auto port = module_.hold_port();
+    close_enabled_port(port);
     open_name_ = key_name;
-    co_ = co;
     claimed_ = false;
-    module_.ClaimedElsewhere.store(false);
-    module_.DeviceEnabled.store(false);
     binary_conversion_ = false;
-    module_.FreezeEvents.store(false);
+    module_.reset_at_open();
     config_.CapStatus = false;
     rc_ = rce_ = -1;
     direct_io_event_number_ = 1;
     check_health_text_.clear();
-    module_.clear_event_queue();
 
     // Read into copies: a refused entry must not leave half of its settings
     // behind for DirectIO, which needs no successful open.
-    DeviceConfig config = config_;
+    config::DeviceConfig config = config_;
     DriverParamBlock block = block_;
-    const EntryRead read = read_device_entry(module_.ports().registry, open_name_, &config, &block);
-    if (read == EntryRead::Ok) {
+    const config::EntryRead read = read_device_entry(module_.ports().registry, open_name_, &config, &block);
+    if (read == config::EntryRead::Ok) {
         config_ = config;
         block_ = block;
+        block_.PortHandle = 0;
     }
-    if (read != EntryRead::Ok) {
+    port.unlock();
+    if (read != config::EntryRead::Ok) {
         module_.open_table_free_owned(this);
-        if (read == EntryRead::NoKey) {
+        if (read == config::EntryRead::NoKey) {
             set_result(OPOS_E_FAILURE, OPOS_E_FAILURE);
             return OPOS_E_NOEXIST;
         }
         return set_result(OPOS_E_ILLEGAL, 0);  // a name or opening code too long for its field
     }
-    if (module_.ports().claims.Contains(open_name_)) module_.ClaimedElsewhere.store(true);
+    if (module_.ports().claims.Contains(open_name_)) module_.set_claimed_elsewhere(true);
     set_result(OPOS_SUCCESS, 0);
-    block_.PortHandle = 0;
     module_.trace(every_line(), "%s%ld", "< OpenService=", 0L);
     return OPOS_SUCCESS;
 }
@@ -81,47 +87,69 @@ std::int32_t ServiceObject::ClaimDevice(std::int32_t timeout) {
     module_.trace(every_line(), "%s%ld", "> ClaimDevice=", as_long(timeout));
     if (claimed_) return set_result(OPOS_SUCCESS, 0);
     std::int32_t rc;
-    // Add is the check and the add in one step under the table's lock.
-    if (module_.ports().claims.Add(open_name_) == -1) {
-        module_.ClaimedElsewhere.store(true);
-        claimed_ = false;
-        rc = set_result(OPOS_E_CLAIMED, 0);
-    } else {
-        claimed_ = true;
-        module_.ClaimedElsewhere.store(false);
-        rc = set_result(OPOS_SUCCESS, 0);
+    // Add is the check and the add in one step under the table's lock. A
+    // claim it did not record is refused: reported as held, it would not
+    // keep another process from the drawer.
+    switch (module_.ports().claims.Add(open_name_)) {
+        case ClaimAdd::Added:
+            claimed_ = true;
+            module_.set_claimed_elsewhere(false);
+            rc = set_result(OPOS_SUCCESS, 0);
+            break;
+        case ClaimAdd::Present:
+            module_.set_claimed_elsewhere(true);
+            claimed_ = false;
+            rc = set_result(OPOS_E_CLAIMED, 0);
+            break;
+        case ClaimAdd::LockBusy:
+            rc = set_result(OPOS_E_CLAIMED, 0);
+            break;
+        case ClaimAdd::Full:
+            rc = set_result(OPOS_E_FAILURE, kExtendedClaimTableFull);
+            break;
+        default:
+            rc = set_result(OPOS_E_FAILURE, kExtendedClaimNotRecorded);
+            break;
     }
     module_.trace(every_line(), "%s%ld", "< ClaimDevice=", as_long(rc));
     return rc;
 }
 
 bool ServiceObject::enable_sequence() {
-    close_enabled_port();
     module_.ports().clock.sleep_ms(250);
     std::int32_t result = 1;
-    switch (config_.DeviceID) {
-        case kDeviceIdSerialII:
-        case kDeviceIdSmartSerial:
-            result = drivers_.OpenCom(&block_, unit());
-            break;
-        case kDeviceIdParallel:
-            result = drivers_.OpenLpt(&block_, unit());
-            break;
-        case kDeviceIdUsb:
-            usb_unit_ = unit();
-            result = drivers_.OpenUPort(usb_unit_);
-            break;
-        default:
-            break;
-    }
-    if (result == 0) {
-        set_result(OPOS_E_FAILURE, 0);
-        return false;
+    {
+        // Of two objects enabling at once, the later one closes the port the
+        // earlier one opened rather than forget it.
+        auto port = module_.hold_port();
+        close_enabled_port(port);
+        switch (config_.DeviceID) {
+            case kDeviceIdSerialII:
+            case kDeviceIdSmartSerial:
+                result = drivers_.OpenCom(&block_, unit());
+                break;
+            case kDeviceIdParallel:
+                result = drivers_.OpenLpt(&block_, unit());
+                break;
+            case kDeviceIdUsb:
+                usb_unit_ = unit();
+                result = drivers_.OpenUPort(usb_unit_);
+                break;
+            default:
+                break;
+        }
+        if (result == 0) {
+            // A port opened before the driver gave up (the line settings
+            // refused) would stay open with no owner: every later enable of
+            // the drawer would fail, or take the port as it stands.
+            if (config_.DeviceID != kDeviceIdUsb && block_.PortHandle != 0 && block_.PortHandle != -1) close_port();
+            set_result(OPOS_E_FAILURE, 0);
+            return false;
+        }
+        module_.port_owner(port) = this;
     }
     set_result(OPOS_SUCCESS, 0);
-    module_.PortOwner.store(this);
-    module_.DeviceEnabled.store(true);
-    module_.ReportedDrawerState.store(-1);
+    module_.mark_enabled();
     // Disabling frees this object's entry; a re-enable without a new open
     // records it again so status reports still reach the Control Object.
     if (!module_.open_table_has_owned(this) && !open_name_.empty()) module_.open_table_add(open_name_, co_, this);
@@ -148,37 +176,42 @@ void ServiceObject::close_port() {
     if (config_.DeviceID != kDeviceIdUsb) block_.PortHandle = 0;
 }
 
-void ServiceObject::close_enabled_port() {
-    if (ServiceObject* owner = module_.PortOwner.exchange(nullptr)) owner->close_port();
+void ServiceObject::close_enabled_port(const ServiceModule::PortGuard& port) {
+    ServiceObject*& owner = module_.port_owner(port);
+    if (owner) owner->close_port();
+    owner = nullptr;
 }
 
 void ServiceObject::disable_sequence() {
     // The port is the enabling object's, which need not be this one.
-    close_enabled_port();
+    {
+        auto port = module_.hold_port();
+        close_enabled_port(port);
+    }
     module_.open_table_free_owned(this);
-    module_.DeviceEnabled.store(false);
+    module_.mark_disabled();
 }
 
 void ServiceObject::enable(std::int32_t number) {
     if (number == 1) {
-        bool already = module_.DeviceEnabled.load();
+        bool already = module_.enabled();
         if (!already) {
-            if (!claimed_ && !module_.ports().claims.Contains(open_name_)) module_.ClaimedElsewhere.store(false);
-            already = module_.DeviceEnabled.load();
+            if (!claimed_ && !module_.ports().claims.Contains(open_name_)) module_.set_claimed_elsewhere(false);
+            already = module_.enabled();
         }
         if (!already) {
-            if (module_.ClaimedElsewhere.load()) {
+            if (module_.claimed_elsewhere()) {
                 rc_ = OPOS_E_CLAIMED;
             } else if (!enable_sequence()) {
-                module_.DeviceEnabled.store(false);
+                module_.mark_disabled();
                 rc_ = OPOS_E_FAILURE;
             }
             rce_ = 0;
         } else {
-            set_result(module_.ClaimedElsewhere.load() ? OPOS_E_CLAIMED : OPOS_SUCCESS, 0);
+            set_result(module_.claimed_elsewhere() ? OPOS_E_CLAIMED : OPOS_SUCCESS, 0);
         }
     } else {
-        if (module_.DeviceEnabled.load()) disable_sequence();
+        if (module_.enabled()) disable_sequence();
         set_result(OPOS_SUCCESS, 0);
     }
     module_.trace(every_line(), "%s%ld", "> DeviceEnabled=", as_long(number));
@@ -192,7 +225,7 @@ std::int32_t ServiceObject::ReleaseDevice() {
     } else {
         module_.ports().claims.Remove(open_name_);
         claimed_ = false;
-        module_.ClaimedElsewhere.store(false);
+        module_.set_claimed_elsewhere(false);
         release_done_ = true;
         rc = set_result(OPOS_SUCCESS, 0);
     }
@@ -202,15 +235,14 @@ std::int32_t ServiceObject::ReleaseDevice() {
 
 std::int32_t ServiceObject::CloseService() {
     module_.trace(every_line(), "> CloseService");
-    if (module_.DeviceEnabled.load()) disable_sequence();
+    if (module_.enabled()) disable_sequence();
     // Also release a claim taken again after an earlier release.
     if (!release_done_ || claimed_) ReleaseDevice();
-    module_.DeviceEnabled.store(false);
+    module_.mark_disabled();
     claimed_ = false;
     module_.open_table_free_owned(this);
     // The Control Object's pointer is not used after the close.
-    ControlObject mine = co_;
-    module_.CurrentControlObject.compare_exchange_strong(mine, nullptr);
+    module_.retire_control_object(co_);
     co_ = nullptr;
     set_result(OPOS_SUCCESS, 0);
     module_.trace(every_line(), "%s%ld", "< CloseService=", 0L);

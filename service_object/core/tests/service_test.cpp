@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <condition_variable>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -10,6 +12,30 @@
 
 namespace zrn::so::testing {
 namespace {
+
+// Two threads meet here once per round. Not std::barrier: the MinGW
+// library's wait checks the phase outside its lock and can sleep through the
+// wake-up for good.
+class Meeting {
+public:
+    void arrive_and_wait() {
+        std::unique_lock lock(mu_);
+        const unsigned round = round_;
+        if (++arrived_ == 2) {
+            arrived_ = 0;
+            ++round_;
+            cv_.notify_all();
+            return;
+        }
+        cv_.wait(lock, [&] { return round_ != round; });
+    }
+
+private:
+    std::mutex mu_;
+    std::condition_variable cv_;
+    int arrived_ = 0;
+    unsigned round_ = 0;
+};
 
 TEST_F(SoTest, BindingLoadsBothLibrariesAndRegistersTheCallbackLast) {
     settings("\"C:\\Drivers\"", 1);  // quotes in TargetPath are ignored
@@ -150,7 +176,19 @@ TEST_F(SoTest, StateMachineResultCodes) {
     EXPECT_EQ(b->GetPropertyNumber(PIDX_DeviceEnabled), 0);
     b->SetPropertyNumber(PIDX_DeviceEnabled, 0);
     EXPECT_EQ(drivers.count("CloseCom"), 1) << "nothing to close after a failed open";
+    // A driver that opened the port and then failed (line settings refused):
+    // the port is closed again, so the next enable opens it afresh.
+    drivers.open_com_keeps_port = true;
+    b->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    EXPECT_EQ(b->ResultCode(), OPOS_E_FAILURE);
+    EXPECT_EQ(drivers.count("CloseCom"), 2);
+    EXPECT_EQ(drivers.ports_open, 0) << "a failed enable leaves no port open";
+    EXPECT_EQ(b->block().PortHandle, 0);
+    drivers.open_com = 1;
+    b->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    EXPECT_EQ(b->ResultCode(), 0);
     EXPECT_EQ(b->CloseService(), 0);
+    EXPECT_EQ(drivers.ports_open, 0);
 }
 
 TEST_F(SoTest, OpenTableEntriesAreFreedByTheirOwnObject) {
@@ -191,7 +229,7 @@ TEST_F(SoTest, ResettingTheEnabledStateClosesTheOpenPort) {
     ASSERT_EQ(drivers.count("OpenCom"), 1);
     // Creating another object disables the device for the whole process.
     auto b = create();
-    EXPECT_FALSE(p->module->DeviceEnabled.load());
+    EXPECT_FALSE(p->module->enabled());
     EXPECT_EQ(drivers.count("CloseCom"), 1);
     // Opening again while enabled.
     a->SetPropertyNumber(PIDX_DeviceEnabled, 1);
@@ -207,7 +245,7 @@ TEST_F(SoTest, ResettingTheEnabledStateClosesTheOpenPort) {
     ASSERT_EQ(drivers.count("OpenCom"), 4);
     a.reset();
     EXPECT_EQ(drivers.count("CloseCom"), 4);
-    EXPECT_FALSE(p->module->DeviceEnabled.load());
+    EXPECT_FALSE(p->module->enabled());
     // Another object's disable closes the enabling object's port, once.
     auto c = ready("CD347-2");
     b->SetPropertyNumber(PIDX_DeviceEnabled, 0);
@@ -220,7 +258,7 @@ TEST_F(SoTest, ResettingTheEnabledStateClosesTheOpenPort) {
     // the handle, so a later fire cannot write to a closed (or reused) one.
     auto first = ready("CD347-2");
     auto second = ready("CD926");
-    ASSERT_TRUE(p->module->DeviceEnabled.load());
+    ASSERT_TRUE(p->module->enabled());
     first->OpenDrawer();
     EXPECT_EQ(drivers.put_com_handle, 0) << "the driver refuses a block without a port";
     second->CloseService();
@@ -230,6 +268,31 @@ TEST_F(SoTest, ResettingTheEnabledStateClosesTheOpenPort) {
     ASSERT_EQ(drivers.count("OpenUPort"), 1);
     ASSERT_EQ(u->OpenService("CashDrawer", "CD730", co), 0);
     EXPECT_EQ(drivers.count("CloseUPort"), 1);
+    u.reset();
+
+    // Two objects on two threads (the object is free-threaded): enabling,
+    // disabling and releasing at once never leaves a port open, nor closes
+    // one through an object another thread has released.
+    ASSERT_EQ(drivers.ports_open, 0);
+    drivers.open_com_real_us = 2000;
+    Meeting meet;
+    auto worker = [&](const char* name, int seed) {
+        for (int i = 0; i < 150; ++i) {
+            auto so = create();
+            const bool opened = so->OpenService("CashDrawer", name, co) == 0;
+            meet.arrive_and_wait();  // both enable at once
+            if (!opened) continue;
+            so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+            so->OpenDrawer();
+            if ((i + seed) % 3 == 0) so->SetPropertyNumber(PIDX_DeviceEnabled, 0);
+            if ((i + seed) % 2 == 0) so->CloseService();
+        }
+    };
+    std::thread t1(worker, "CD926", 0), t2(worker, "CD347-2", 1);
+    t1.join();
+    t2.join();
+    EXPECT_EQ(drivers.ports_open, 0) << "a port nobody will close";
+    EXPECT_FALSE(p->module->enabled());
 }
 
 TEST_F(SoTest, NamesInAnotherCaseOpenTheEntryUnderItsStoredName) {
@@ -242,7 +305,7 @@ TEST_F(SoTest, NamesInAnotherCaseOpenTheEntryUnderItsStoredName) {
     // Another process sees the claim under the stored name.
     ClaimTable other(claim_block, claim_lock);
     EXPECT_TRUE(other.Contains("CD926"));
-    EXPECT_EQ(other.Add("CD926"), -1);
+    EXPECT_EQ(other.Add("CD926"), ClaimAdd::Present);
     // The driver's report, made under the stored name, reaches the object.
     so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
     ASSERT_EQ(so->ResultCode(), 0);
@@ -496,7 +559,7 @@ TEST_F(SoTest, WaitForDrawerCloseTimingAndEnds) {
     value("CD926-2", "Status", 0u);
     serial->OpenService("CashDrawer", "CD926-2", co);
     serial->SetPropertyNumber(PIDX_DeviceEnabled, 1);
-    p->beeper.on_beep = [&] { p->module->DeviceEnabled = false; };
+    p->beeper.on_beep = [&] { p->module->mark_disabled(); };
     EXPECT_EQ(serial->WaitForDrawerClose(0, 500, 20, 0), OPOS_E_DISABLED);
     p->beeper.on_beep = nullptr;
 }
@@ -505,7 +568,7 @@ TEST_F(SoTest, FreezeQueueKeepsFirst49AndNewest) {
     device("CD730", 3);
     auto so = ready("CD730");
     so->SetPropertyNumber(PIDX_FreezeEvents, 1);
-    for (int i = 0; i < 60; ++i) p->module->raise_status_update(i);
+    for (int i = 0; i < 60; ++i) p->module->raise_status_update(i, co);
     EXPECT_TRUE(p->sink.calls.empty());
     EXPECT_EQ(p->module->queued_events(), 50);
     so->SetPropertyNumber(PIDX_FreezeEvents, 0);
@@ -519,9 +582,9 @@ TEST_F(SoTest, FreezeQueueKeepsFirst49AndNewest) {
     // the first undelivered event.
     p->sink.calls.clear();
     so->SetPropertyNumber(PIDX_FreezeEvents, 1);
-    for (int i = 0; i < 3; ++i) p->module->raise_status_update(100 + i);
+    for (int i = 0; i < 3; ++i) p->module->raise_status_update(100 + i, co);
     p->sink.on_deliver = [&](const SinkCall&) {
-        if (p->sink.calls.size() == 1) p->module->FreezeEvents = true;
+        if (p->sink.calls.size() == 1) p->module->set_frozen(true);
     };
     so->SetPropertyNumber(PIDX_FreezeEvents, 0);
     EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{100}));
@@ -536,13 +599,13 @@ TEST_F(SoTest, FlushInterruptedByHandlersLosesAndRepeatsNothing) {
     device("CD730", 3);
     auto so = ready("CD730");
     so->SetPropertyNumber(PIDX_FreezeEvents, 1);
-    for (int i = 0; i < 5; ++i) p->module->raise_status_update(i);
+    for (int i = 0; i < 5; ++i) p->module->raise_status_update(i, co);
     // The second handler freezes again and raises an event of its own, which
     // is queued behind the three still undelivered.
     p->sink.on_deliver = [&](const SinkCall&) {
         if (p->sink.calls.size() == 2) {
-            p->module->FreezeEvents = true;
-            p->module->raise_status_update(10);
+            p->module->set_frozen(true);
+            p->module->raise_status_update(10, co);
         }
     };
     so->SetPropertyNumber(PIDX_FreezeEvents, 0);
@@ -550,10 +613,10 @@ TEST_F(SoTest, FlushInterruptedByHandlersLosesAndRepeatsNothing) {
     EXPECT_EQ(p->module->queued_events(), 4);
     // The fourth handler freezes again; one more event arrives while frozen.
     p->sink.on_deliver = [&](const SinkCall&) {
-        if (p->sink.calls.size() == 4) p->module->FreezeEvents = true;
+        if (p->sink.calls.size() == 4) p->module->set_frozen(true);
     };
     so->SetPropertyNumber(PIDX_FreezeEvents, 0);
-    p->module->raise_status_update(11);
+    p->module->raise_status_update(11, co);
     EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{0, 1, 2, 3}));
     p->sink.on_deliver = nullptr;
     so->SetPropertyNumber(PIDX_FreezeEvents, 0);
@@ -564,9 +627,9 @@ TEST_F(SoTest, FlushInterruptedByHandlersLosesAndRepeatsNothing) {
     // that stops half way.
     p->sink.calls.clear();
     so->SetPropertyNumber(PIDX_FreezeEvents, 1);
-    for (int i = 0; i < 55; ++i) p->module->raise_status_update(i);
+    for (int i = 0; i < 55; ++i) p->module->raise_status_update(i, co);
     p->sink.on_deliver = [&](const SinkCall&) {
-        if (p->sink.calls.size() == 20) p->module->FreezeEvents = true;
+        if (p->sink.calls.size() == 20) p->module->set_frozen(true);
     };
     so->SetPropertyNumber(PIDX_FreezeEvents, 0);
     p->sink.on_deliver = nullptr;
@@ -575,6 +638,60 @@ TEST_F(SoTest, FlushInterruptedByHandlersLosesAndRepeatsNothing) {
     for (int i = 0; i < 49; ++i) want.push_back(i);
     want.push_back(54);
     EXPECT_EQ(p->sink.status_values(), want);
+
+    // An event raised while the queue is being flushed (here by the handler
+    // of the first) goes behind the queued ones, not ahead of them.
+    p->sink.calls.clear();
+    so->SetPropertyNumber(PIDX_FreezeEvents, 1);
+    p->module->raise_status_update(1, co);
+    p->module->raise_status_update(0, co);
+    p->sink.on_deliver = [&](const SinkCall&) {
+        if (p->sink.calls.size() == 1) p->module->raise_status_update(1, co);
+    };
+    so->SetPropertyNumber(PIDX_FreezeEvents, 0);
+    EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{1, 0, 1}));
+    p->sink.on_deliver = nullptr;
+
+    // A second thread clearing FreezeEvents while a flush is under way
+    // leaves the queue to it: no two threads deliver at once, none overtakes.
+    auto other = create();  // creating an object empties the queue: before it fills
+    p->sink.calls.clear();
+    so->SetPropertyNumber(PIDX_FreezeEvents, 1);
+    for (int i = 0; i < 3; ++i) p->module->raise_status_update(i, co);
+    std::mutex mu;
+    std::condition_variable cv;
+    bool in_first = false, go_on = false;
+    std::atomic<int> inside{0}, most_inside{0};
+    p->sink.on_deliver = [&](const SinkCall& c) {
+        most_inside = std::max(most_inside.load(), ++inside);
+        if (c.args[0].value == 0) {
+            std::unique_lock l(mu);
+            in_first = true;
+            cv.notify_all();
+            cv.wait(l, [&] { return go_on; });
+        }
+        --inside;
+    };
+    std::thread flusher([&] { so->SetPropertyNumber(PIDX_FreezeEvents, 0); });
+    {
+        std::unique_lock l(mu);
+        cv.wait(l, [&] { return in_first; });
+    }
+    std::thread second([&] {
+        other->SetPropertyNumber(PIDX_FreezeEvents, 0);
+        p->module->raise_status_update(3, co);
+    });
+    second.join();
+    EXPECT_EQ(p->sink.calls.size(), 1u) << "the second thread delivered nothing itself";
+    {
+        std::lock_guard l(mu);
+        go_on = true;
+        cv.notify_all();
+    }
+    flusher.join();
+    EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{0, 1, 2, 3}));
+    EXPECT_EQ(most_inside.load(), 1);
+    p->sink.on_deliver = nullptr;
 }
 
 TEST_F(SoTest, EventsInFlightWhenTheObjectIsReleasedReachNobody) {
@@ -586,12 +703,116 @@ TEST_F(SoTest, EventsInFlightWhenTheObjectIsReleasedReachNobody) {
     so.reset();  // released without a close, the event thread not yet run
     p->threads.run_pending();
     EXPECT_TRUE(p->sink.calls.empty()) << "delivered to a Control Object that let go";
-    EXPECT_EQ(p->module->CurrentControlObject.load(), nullptr);
+    p->module->raise_status_update(1, co);
+    EXPECT_TRUE(p->sink.calls.empty()) << "nor later";
     // Another object's Control Object is left alone.
     auto a = ready("CD730");
     auto b = create();
     b.reset();
-    EXPECT_EQ(p->module->CurrentControlObject.load(), co);
+    p->module->raise_status_update(1, co);
+    EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{1}));
+    // Two objects opened by one Control Object: it is let go with the last.
+    const ControlObject shared = reinterpret_cast<ControlObject>(0x5678);
+    auto c = create();
+    auto d = create();
+    ASSERT_EQ(c->OpenService("CashDrawer", "CD730", shared), 0);
+    ASSERT_EQ(d->OpenService("CashDrawer", "CD730", shared), 0);
+    c->CloseService();
+    p->module->raise_status_update(0, shared);
+    EXPECT_EQ(p->sink.calls.back().co, shared);
+    d.reset();
+    p->sink.calls.clear();
+    p->module->raise_status_update(1, shared);
+    EXPECT_TRUE(p->sink.calls.empty());
+}
+
+// A delivery under way when the Control Object closes or lets go: the close
+// waits for it (bounded), and nothing reaches the Control Object afterwards.
+TEST_F(SoTest, CloseAndFinalReleaseWaitForDeliveriesUnderWay) {
+    device("CD730", 3);
+    struct Gate {
+        std::mutex mu;
+        std::condition_variable cv;
+        bool entered = false, open = false;
+        void enter_and_wait() {
+            std::unique_lock l(mu);
+            entered = true;
+            cv.notify_all();
+            cv.wait(l, [&] { return open; });
+        }
+        void wait_entered() {
+            std::unique_lock l(mu);
+            cv.wait(l, [&] { return entered; });
+        }
+        void release() {
+            std::lock_guard l(mu);
+            open = true;
+            cv.notify_all();
+        }
+    };
+    {
+        auto so = ready("CD730");
+        Gate gate;
+        p->sink.on_deliver = [&](const SinkCall&) { gate.enter_and_wait(); };
+        std::thread event([&] { p->module->raise_status_update(1, co); });
+        gate.wait_entered();
+        p->clock.set_stepped(true);
+        std::atomic<bool> closed{false};
+        std::thread closer([&] {
+            so->CloseService();
+            closed = true;
+        });
+        // A close that does not wait never sleeps: it has returned already.
+        const bool waits = p->clock.wait_for_sleepers(1, 2000);
+        EXPECT_TRUE(waits) << "CloseService returned under the handler";
+        if (waits) {
+            p->clock.advance(100);
+            EXPECT_TRUE(p->clock.wait_for_sleepers(1));
+            EXPECT_FALSE(closed) << "returned while the handler still runs";
+        }
+        gate.release();
+        event.join();
+        while (!closed) {
+            p->clock.advance(kDeliveryPollMs);
+            std::this_thread::yield();
+        }
+        closer.join();
+        p->clock.set_stepped(false);
+        p->sink.on_deliver = nullptr;
+        p->module->raise_status_update(0, co);
+        EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{1})) << "nothing after CloseService";
+    }
+    {
+        // A handler that never returns holds the final release only for the bound.
+        p->sink.calls.clear();
+        auto so = ready("CD730");
+        Gate gate;
+        p->sink.on_deliver = [&](const SinkCall&) { gate.enter_and_wait(); };
+        std::thread event([&] { p->module->raise_status_update(1, co); });
+        gate.wait_entered();
+        p->clock.clear_sleeps();
+        so.reset();
+        std::uint32_t waited = 0;
+        for (auto ms : p->clock.sleeps()) waited += ms;
+        EXPECT_EQ(waited, kDeliveryWaitMs);
+        gate.release();
+        event.join();
+        p->sink.on_deliver = nullptr;
+    }
+    {
+        // The handler itself closes and releases: no wait for its own delivery.
+        p->sink.calls.clear();
+        auto so = ready("CD730");
+        p->clock.clear_sleeps();
+        p->sink.on_deliver = [&](const SinkCall&) {
+            EXPECT_EQ(so->CloseService(), 0);
+            so.reset();
+        };
+        p->module->raise_status_update(1, co);
+        EXPECT_EQ(so, nullptr);
+        EXPECT_TRUE(p->clock.sleeps().empty());
+        p->sink.on_deliver = nullptr;
+    }
 }
 
 TEST_F(SoTest, StatusCallbackRules) {
@@ -609,7 +830,7 @@ TEST_F(SoTest, StatusCallbackRules) {
     report("CD730", 2);
     p->threads.run_pending();
     EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{1, 0}));
-    EXPECT_EQ(p->module->UsbDrawerStatus.load(), 2);
+    EXPECT_EQ(p->module->usb_drawer_status(), 2);
     EXPECT_EQ(p->sink.calls[0].co, co);
     EXPECT_EQ(p->clock.sleeps().back(), 100u) << "each event thread pauses 100 ms";
 
@@ -618,7 +839,7 @@ TEST_F(SoTest, StatusCallbackRules) {
     // Offline: State 4 and an event; the next report brings the device back.
     report("CD730", -1);
     p->threads.run_pending();
-    EXPECT_EQ(p->module->DeviceOffline.load(), -1);
+    EXPECT_TRUE(p->module->offline());
     EXPECT_EQ(so->GetPropertyNumber(PIDX_State), OPOS_S_ERROR);
     EXPECT_EQ(so->ResultCode(), OPOS_E_NOHARDWARE);
     EXPECT_EQ(so->CheckHealth(1), OPOS_E_NOHARDWARE);
@@ -652,8 +873,33 @@ TEST_F(SoTest, StatusCallbackRules) {
     // A thread that cannot start is not reported; the state moves on.
     p->threads.fail_next(1);
     com("CD926-2", 0);
-    EXPECT_EQ(p->module->ReportedDrawerState.load(), 0);
+    EXPECT_EQ(p->module->reported_drawer_state(), 0);
     EXPECT_EQ(p->module->active_event_threads(), 0);
+
+    // Event threads that run in another order than their reports still
+    // raise their events in the order of the reports: the application's
+    // last event is the drawer's last state.
+    p->sink.calls.clear();
+    com("CD926-2", 1);
+    com("CD926-2", 0);
+    auto work = p->threads.take_pending();
+    ASSERT_EQ(work.size(), 2u);
+    std::atomic<bool> entered{false};
+    std::thread later([&] {
+        entered = true;
+        work[1]();
+    });
+    while (!entered) std::this_thread::yield();
+    work[0]();
+    later.join();
+    EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{1, 0}));
+    // A thread that never started does not hold the ones after it.
+    p->sink.calls.clear();
+    p->threads.fail_next(1);
+    com("CD926-2", 1);
+    com("CD926-2", 0);
+    p->threads.run_pending();
+    EXPECT_EQ(p->sink.status_values(), (std::vector<std::int32_t>{0}));
 }
 
 TEST_F(SoTest, ClaimsAcrossTwoProcessesSharingOneBlock) {
@@ -685,6 +931,77 @@ TEST_F(SoTest, ClaimsAcrossTwoProcessesSharingOneBlock) {
     c->CloseService();
     ClaimTable t(claim_block, claim_lock);
     EXPECT_FALSE(t.Contains("CD347"));
+}
+
+// A claim that could not be recorded is refused, never reported as held:
+// another process would get the drawer too.
+TEST_F(SoTest, ClaimDeviceNeverReportsAClaimItDidNotRecord) {
+    device("CD347", 1);
+    class SwitchedLock final : public ClaimLock {
+    public:
+        Outcome lock() override {
+            if (outcome == Outcome::Locked) mu.lock();
+            return outcome;
+        }
+        void unlock() override { mu.unlock(); }
+        Outcome outcome = Outcome::Locked;
+        std::mutex mu;
+    } lock;
+    std::uint8_t block[kClaimTableSize] = {};
+    Process other(registry, block, lock);
+    auto so = std::make_unique<ServiceObject>(*other.module);
+    ASSERT_EQ(so->OpenService("CashDrawer", "CD347", co), 0);
+
+    lock.outcome = ClaimLock::Outcome::Busy;
+    EXPECT_EQ(so->ClaimDevice(0), OPOS_E_CLAIMED) << "the lock is held elsewhere";
+    EXPECT_EQ(so->ResultCodeExtended(), 0);
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_Claimed), 0);
+    lock.outcome = ClaimLock::Outcome::Unavailable;
+    EXPECT_EQ(so->ClaimDevice(0), OPOS_E_FAILURE);
+    EXPECT_EQ(so->ResultCodeExtended(), kExtendedClaimNotRecorded);
+    EXPECT_EQ(so->GetPropertyNumber(PIDX_Claimed), 0);
+    EXPECT_NE(other.trace_text().find("< ClaimDevice=111"), std::string::npos);
+
+    lock.outcome = ClaimLock::Outcome::Locked;
+    ClaimTable t(block, lock);
+    for (int i = 0; i < 10; ++i) ASSERT_EQ(t.Add("CD926-" + std::to_string(i + 1)), ClaimAdd::Added);
+    EXPECT_EQ(so->ClaimDevice(0), OPOS_E_FAILURE) << "ten drawers claimed already";
+    EXPECT_EQ(so->ResultCodeExtended(), kExtendedClaimTableFull);
+    EXPECT_EQ(so->ReleaseDevice(), OPOS_E_ILLEGAL) << "nothing was claimed";
+    t.Remove("CD926-5");
+    EXPECT_EQ(so->ClaimDevice(0), 0);
+    EXPECT_TRUE(t.Contains("CD347"));
+}
+
+// A till application killed while it holds a drawer: the restarted one
+// claims it at once, though another process kept the table alive.
+TEST_F(SoTest, ClaimOfAKilledProcessDoesNotOutliveIt) {
+    device("CD926", 0);
+    FakeProcesses system;
+    std::uint8_t block[kClaimTableSize] = {};
+    auto pos = system.process(4242, 1000);
+    auto utility = system.process(77, 900);
+    auto restarted = system.process(4243, 2000);
+    Process killed(registry, block, claim_lock, &pos);
+    auto held = std::make_unique<ServiceObject>(*killed.module);
+    ASSERT_EQ(held->OpenService("CashDrawer", "CD926", co), 0);
+    ASSERT_EQ(held->ClaimDevice(0), 0);
+    Process keeps_table(registry, block, claim_lock, &utility);
+    auto probe = std::make_unique<ServiceObject>(*keeps_table.module);
+    ASSERT_EQ(probe->OpenService("CashDrawer", "CD926", co), 0);
+    EXPECT_EQ(probe->ClaimDevice(0), OPOS_E_CLAIMED) << "the holder still runs";
+
+    system.end(4242);  // killed: no release, no destructor
+    Process again(registry, block, claim_lock, &restarted);
+    auto so = std::make_unique<ServiceObject>(*again.module);
+    ASSERT_EQ(so->OpenService("CashDrawer", "CD926", co), 0);
+    EXPECT_EQ(so->ClaimDevice(0), 0);
+    so->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    EXPECT_EQ(so->ResultCode(), 0);
+    EXPECT_EQ(probe->ClaimDevice(0), OPOS_E_CLAIMED) << "the new holder's claim counts";
+    // A release ends only the releasing process's own claim.
+    EXPECT_EQ(held->ReleaseDevice(), 0);
+    EXPECT_EQ(probe->ClaimDevice(0), OPOS_E_CLAIMED);
 }
 
 TEST(MethodCall, WorkCutShortByAnExceptionReadsAsFailure) {
@@ -719,14 +1036,18 @@ TEST(ClaimTable, AddRemoveContainsAndConcurrentClaims) {
     std::uint8_t block[kClaimTableSize] = {};
     InProcessClaimLock lock;
     ClaimTable t(block, lock);
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(t.Add("CD347-" + std::to_string(i + 1)), 1);
-    EXPECT_EQ(t.Add("CD347-1"), -1);
-    EXPECT_EQ(t.Add("CD926"), 0) << "full";
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(t.Add("CD347-" + std::to_string(i + 1)), ClaimAdd::Added);
+    EXPECT_EQ(t.Add("CD347-1"), ClaimAdd::Present);
+    EXPECT_EQ(t.Add("CD926"), ClaimAdd::Full);
     EXPECT_FALSE(t.Contains("CD926"));
     t.Remove("CD347-4");
-    EXPECT_EQ(t.Add("CD926"), 1);
+    EXPECT_EQ(t.Add("CD926"), ClaimAdd::Added);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(block + 3 * 32)), "CD926");
-    EXPECT_EQ(t.Add(std::string(32, 'x')), 0) << "a name that does not fit is never cut";
+    t.Remove("CD926");
+    EXPECT_EQ(t.Add(std::string(16, 'x')), ClaimAdd::NotRecorded) << "a name that does not fit is never cut";
+    EXPECT_EQ(t.Add(std::string(15, 'x')), ClaimAdd::Added);
+    t.Remove(std::string(15, 'x'));
+    EXPECT_EQ(t.Add("CD926"), ClaimAdd::Added);
     EXPECT_TRUE(t.Contains("CD926"));
     EXPECT_FALSE(t.Contains("cd926"));
 
@@ -734,8 +1055,8 @@ TEST(ClaimTable, AddRemoveContainsAndConcurrentClaims) {
     ClaimTable x(shared, lock), y(shared, lock);
     for (int round = 0; round < 200; ++round) {
         std::atomic<int> wins{0};
-        std::thread tx([&] { wins += x.Add("CD730") == 1; });
-        std::thread ty([&] { wins += y.Add("CD730") == 1; });
+        std::thread tx([&] { wins += x.Add("CD730") == ClaimAdd::Added; });
+        std::thread ty([&] { wins += y.Add("CD730") == ClaimAdd::Added; });
         tx.join();
         ty.join();
         EXPECT_EQ(wins.load(), 1);
@@ -748,35 +1069,148 @@ TEST(ClaimTable, NameWithAZeroInsideIsNeverStored) {
     InProcessClaimLock lock;
     ClaimTable t(block, lock);
     const std::string name("CD926\0x", 7);
-    EXPECT_EQ(t.Add(name), 0);
+    EXPECT_EQ(t.Add(name), ClaimAdd::NotRecorded);
     t.Remove(name);
     EXPECT_FALSE(t.Contains("CD926")) << "a claim no Remove can end";
-    EXPECT_EQ(t.Add("CD926"), 1);
+    EXPECT_EQ(t.Add("CD926"), ClaimAdd::Added);
 }
 
-// A lock that could not be had within its bound: a claim is refused rather
-// than risk two holders, a release still goes through, and the lock is never
-// released by an operation that did not hold it.
+// A lock held elsewhere beyond its bound, or no lock at all: a claim is
+// refused rather than risk two holders, a release still goes through, and
+// the lock is never released by an operation that did not hold it.
 TEST(ClaimTable, LockNotHadWithinItsBound) {
-    class TimedOutLock final : public ClaimLock {
+    class FailingLock final : public ClaimLock {
     public:
-        bool lock() override {
+        Outcome lock() override {
             ++attempts;
-            return false;
+            return outcome;
         }
         void unlock() override { ++unlocks; }
+        Outcome outcome = Outcome::Busy;
         int attempts = 0, unlocks = 0;
     } lock;
     std::uint8_t block[kClaimTableSize] = {};
     std::memcpy(block, "CD347", 6);
     ClaimTable t(block, lock);
     EXPECT_TRUE(t.Contains("CD926")) << "unknown without the lock: claimed";
-    EXPECT_EQ(t.Add("CD926"), 0);
+    EXPECT_EQ(t.Add("CD926"), ClaimAdd::LockBusy);
+    lock.outcome = ClaimLock::Outcome::Unavailable;
+    EXPECT_TRUE(t.Contains("CD926"));
+    EXPECT_EQ(t.Add("CD926"), ClaimAdd::NotRecorded);
     EXPECT_EQ(block[32], 0) << "nothing written without the lock";
     t.Remove("CD347");
     EXPECT_EQ(block[0], 0) << "a release goes through";
-    EXPECT_EQ(lock.attempts, 3);
+    EXPECT_EQ(lock.attempts, 5);
     EXPECT_EQ(lock.unlocks, 0);
+}
+
+// A holder that ended without releasing (killed, crashed) loses its claims
+// the next time any process checks one; a live holder, a holder the system
+// will not tell about, and an entry without a holder keep theirs.
+TEST(ClaimTable, ClaimsOfDepartedProcessesAreClearedWhenAClaimIsChecked) {
+    FakeProcesses system;
+    std::uint8_t block[kClaimTableSize] = {};
+    InProcessClaimLock lock;
+    auto a = system.process(100, 5000);
+    auto b = system.process(200, 6000);
+    ClaimTable ta(block, lock, &a), tb(block, lock, &b);
+    ASSERT_EQ(ta.Add("CD926"), ClaimAdd::Added);
+    // The layout both builds share: name, then holder id and start time.
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(block)), "CD926");
+    EXPECT_EQ(block[16] | block[17] << 8, 100);
+    EXPECT_EQ(block[24] | block[25] << 8, 5000);
+    EXPECT_EQ(ta.holder(0), (ClaimHolder{100, 5000}));
+    EXPECT_EQ(tb.Add("CD926"), ClaimAdd::Present);
+
+    system.end(100);
+    EXPECT_FALSE(tb.Contains("CD926")) << "the killed holder's claim went with it";
+    EXPECT_EQ(tb.Add("CD926"), ClaimAdd::Added);
+    EXPECT_EQ(tb.holder(0), (ClaimHolder{200, 6000}));
+
+    // The holder's id given to a later process is not the holder.
+    system.end(200);
+    auto c = system.process(200, 7000);
+    ClaimTable tc(block, lock, &c);
+    EXPECT_EQ(tc.Add("CD926"), ClaimAdd::Added);
+
+    // Still running, or not to be asked: the claim stands.
+    system.unknown.insert(200);
+    system.end(200);
+    EXPECT_TRUE(ta.Contains("CD926"));
+    system.unknown.clear();
+    std::memcpy(block + 32, "CD347", 6);  // recorded by a module that keeps no holder
+    EXPECT_FALSE(ta.Contains("CD926"));
+    EXPECT_TRUE(ta.Contains("CD347"));
+}
+
+// Every process joins the table that exists, in whichever namespace, before
+// it creates one: a standard user's POS that started first and an elevated
+// tool that comes later (or the other way round, or both at once) meet in
+// one table.
+TEST(ClaimTable, OneTableWhateverOrderAndElevation) {
+    struct Kernel {
+        std::mutex mu;
+        bool exists[2] = {false, false};
+    };
+    class Spaces final : public ClaimSpaces {
+    public:
+        Spaces(Kernel& k, bool elevated) : k_(k), elevated_(elevated) {}
+        bool join(ClaimSpace s) override {
+            std::lock_guard g(k_.mu);
+            return k_.exists[index(s)];
+        }
+        bool create(ClaimSpace s) override {
+            std::lock_guard g(k_.mu);
+            // A standard user may not create the global section.
+            if (s == ClaimSpace::Global && !elevated_) return false;
+            k_.exists[index(s)] = true;
+            return true;
+        }
+
+    private:
+        static int index(ClaimSpace s) { return s == ClaimSpace::Global ? 0 : 1; }
+        Kernel& k_;
+        bool elevated_;
+    };
+    {
+        Kernel k;
+        Spaces standard(k, false), elevated(k, true);
+        EXPECT_EQ(choose_claim_space(standard), ClaimSpace::Session);
+        EXPECT_EQ(choose_claim_space(elevated), ClaimSpace::Session) << "the elevated tool joins the POS's table";
+    }
+    {
+        Kernel k;
+        Spaces standard(k, false), elevated(k, true);
+        EXPECT_EQ(choose_claim_space(elevated), ClaimSpace::Global);
+        EXPECT_EQ(choose_claim_space(standard), ClaimSpace::Global);
+    }
+    // Both at once: the choice is made under the claim lock, one after the other.
+    for (int round = 0; round < 200; ++round) {
+        Kernel k;
+        std::mutex claim_lock;
+        Spaces standard(k, false), elevated(k, true);
+        ClaimSpace got[2];
+        std::thread ts([&] {
+            std::lock_guard g(claim_lock);
+            got[0] = choose_claim_space(standard);
+        });
+        std::thread te([&] {
+            std::lock_guard g(claim_lock);
+            got[1] = choose_claim_space(elevated);
+        });
+        ts.join();
+        te.join();
+        EXPECT_EQ(got[0], got[1]);
+        EXPECT_NE(got[0], ClaimSpace::None);
+    }
+    {
+        Kernel k;
+        class Nothing final : public ClaimSpaces {
+            bool join(ClaimSpace) override { return false; }
+            bool create(ClaimSpace) override { return false; }
+        } nothing;
+        EXPECT_EQ(choose_claim_space(nothing), ClaimSpace::None);
+    }
 }
 
 TEST_F(SoTest, PropertiesTable) {
@@ -854,6 +1288,16 @@ TEST_F(SoTest, DirectIOEventsAndUsbUnit) {
     EXPECT_EQ(drivers.last("PutCom"), "PutCom 1b 70");
     drivers.put_com = 0;
     EXPECT_EQ(so->DirectIO(1, &data, &cmd), OPOS_E_ILLEGAL);
+
+    // A parallel drawer nobody enabled: the command finds no port, and no
+    // port is opened behind it that nobody would ever close.
+    device("CD615", 2);
+    ASSERT_EQ(so->OpenService("CashDrawer", "CD615", co), 0);
+    drivers.calls.clear();
+    drivers.put_lpt = 0;
+    EXPECT_EQ(so->DirectIO(1, &data, &cmd), OPOS_E_ILLEGAL);
+    EXPECT_EQ(drivers.calls, (std::vector<std::string>{"PutLpt 1b 70"}));
+    EXPECT_EQ(drivers.ports_open, 0);
 }
 
 TEST_F(SoTest, TraceLinesByLevel) {
@@ -890,6 +1334,23 @@ TEST_F(SoTest, TraceLinesByLevel) {
             EXPECT_FALSE(p->files.dir_exists("C:\\ZRN"));
         }
     }
+
+    // TraceKeepDays is read with the other settings when an object is
+    // created; its first line of the day clears out the older files.
+    settings("C:\\Drivers", 2);
+    {
+        platform::ScopedKey k(registry);
+        registry.open_key(platform::kHklm, kServiceSettingsKey, true, k.out());
+        platform::set_dword(registry, k.get(), "TraceKeepDays", 1);
+    }
+    p = std::make_unique<Process>(registry, claim_block, claim_lock);
+    p->clock.set_local_time({2026, 5, 20, 139, 8, 0, 0});
+    p->files.put("C:\\ZRN\\OPOSTrace26137.log", "two days old");
+    p->files.put("C:\\ZRN\\OPOSTrace26138.log", "yesterday's");
+    create();
+    EXPECT_NE(p->trace_text().find("] ZRNOPOS_Initialization\r\n"), std::string::npos);
+    EXPECT_FALSE(p->files.exists("C:\\ZRN\\OPOSTrace26137.log"));
+    EXPECT_TRUE(p->files.exists("C:\\ZRN\\OPOSTrace26138.log"));
 }
 
 TEST_F(SoTest, RegistryReadersOnHostileValues) {
@@ -899,8 +1360,8 @@ TEST_F(SoTest, RegistryReadersOnHostileValues) {
         registry.create_key(platform::kHklm, kServiceSettingsKey, "", k.out(), nullptr);
         platform::set_sz(registry, k.get(), "TraceEnabled", "2");
     }
-    ServiceSettings s;
-    EXPECT_TRUE(read_service_settings(registry, &s));
+    config::ServiceSettings s;
+    EXPECT_TRUE(config::read_service_settings(registry, &s));
     EXPECT_EQ(s.TraceEnabled, '2');
     EXPECT_EQ(s.TargetPath, "C:\\Drivers");
     {
@@ -909,8 +1370,8 @@ TEST_F(SoTest, RegistryReadersOnHostileValues) {
         registry.delete_value(k.get(), "TraceEnabled");
         platform::set_sz(registry, k.get(), "TargetPath", std::string(300, 'p'));
     }
-    ServiceSettings kept{"before", 5};
-    EXPECT_FALSE(read_service_settings(registry, &kept));
+    config::ServiceSettings kept{"before", 5};
+    EXPECT_FALSE(config::read_service_settings(registry, &kept));
     EXPECT_EQ(kept.TargetPath, "before") << "an over-long path is not read at all";
     EXPECT_EQ(kept.TraceEnabled, 5);
 
@@ -926,10 +1387,10 @@ TEST_F(SoTest, RegistryReadersOnHostileValues) {
         registry.set_value(k.get(), "Parity", bin);
         registry.delete_value(k.get(), "StopBits");
     }
-    DeviceConfig c;
+    config::DeviceConfig c;
     DriverParamBlock b{};
     b.Device.StopBits = 42;
-    ASSERT_EQ(read_device_entry(registry, "CD926", &c, &b), EntryRead::Ok);
+    ASSERT_EQ(read_device_entry(registry, "CD926", &c, &b), config::EntryRead::Ok);
     EXPECT_EQ(c.BaudRate, 0);
     EXPECT_EQ(c.Parity, 0);
     EXPECT_EQ(c.StopBits, -1);
@@ -941,19 +1402,19 @@ TEST_F(SoTest, RegistryReadersOnHostileValues) {
 
     // A parallel entry after a serial one leaves the serial fields alone.
     device("CD615", 2);
-    ASSERT_EQ(read_device_entry(registry, "CD615", &c, &b), EntryRead::Ok);
+    ASSERT_EQ(read_device_entry(registry, "CD615", &c, &b), config::EntryRead::Ok);
     EXPECT_EQ(b.Device.DataBitLen, 8);
     EXPECT_EQ(b.Device.DeviceID, 2);
     EXPECT_EQ(std::string(b.Device.SecondOC), "91");
     EXPECT_FALSE(c.CapStatus);
-    EXPECT_EQ(read_device_entry(registry, "CD999", &c, &b), EntryRead::NoKey);
+    EXPECT_EQ(read_device_entry(registry, "CD999", &c, &b), config::EntryRead::NoKey);
 
     // Logical names: only data beginning with a type key, however many.
     for (int i = 0; i < 25; ++i) logical("Till" + std::to_string(i), "CD347-" + std::to_string(i % 9 + 2));
-    const LogicalNames names = read_logical_names(registry);
+    const config::LogicalNames names = config::read_logical_names(registry);
     EXPECT_EQ(names.size(), 25u);
-    EXPECT_EQ(translate_device_name(names, "Till24"), "CD347-8");
-    EXPECT_EQ(translate_device_name(names, "till24"), "till24");
+    EXPECT_EQ(config::translate_device_name(names, "Till24"), "CD347-8");
+    EXPECT_EQ(config::translate_device_name(names, "till24"), "till24");
 }
 
 }  // namespace
@@ -997,8 +1458,7 @@ TEST_F(SoTest, OfflineDisabledAndEventTracePaths) {
 
     // With no Control Object, events are traced and not delivered.
     p->sink.calls.clear();
-    p->module->CurrentControlObject = nullptr;
-    p->module->raise_status_update(1);
+    p->module->raise_status_update(1, nullptr);
     EXPECT_TRUE(p->sink.calls.empty());
 }
 

@@ -2,7 +2,9 @@
 
 #include "device_entries.h"
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "zrn/device_types.h"
 #include "zrn/opos.h"
@@ -36,21 +38,38 @@ std::string hex(const char* text) {
 namespace {
 
 FakeDrivers& D() { return *FakeDrivers::current; }
-void rec(const std::string& s) { D().calls.push_back(s); }
+void rec(const std::string& s) {
+    std::lock_guard lock(D().mu);
+    D().calls.push_back(s);
+}
+void port_opened(DriverParamBlock* b, std::int32_t handle) {
+    std::lock_guard lock(D().mu);
+    b->PortHandle = handle;
+    if (handle != -1) ++D().ports_open;
+}
+void port_closed(DriverParamBlock* b) {
+    std::lock_guard lock(D().mu);
+    if (b->PortHandle != 0 && b->PortHandle != -1) --D().ports_open;
+}
 std::string block_tag(DriverParamBlock* b) { return std::string(field_text(b->Device.DeviceName)); }
 
 std::int32_t ZRN_STDCALL CVersion(std::int32_t) { return 1; }
 std::uint8_t ZRN_STDCALL OpenCom(DriverParamBlock* b, std::int32_t unit) {
     rec("OpenCom " + block_tag(b) + " unit=" + std::to_string(unit));
-    b->PortHandle = D().open_com ? 0x40 : -1;
+    if (D().open_com_real_us) std::this_thread::sleep_for(std::chrono::microseconds(D().open_com_real_us));
+    port_opened(b, D().open_com || D().open_com_keeps_port ? 0x40 : -1);
     return D().open_com;
 }
 std::int32_t ZRN_STDCALL CloseCom(DriverParamBlock* b) {
     rec("CloseCom " + block_tag(b));
+    port_closed(b);
     return 1;
 }
 std::uint8_t ZRN_STDCALL PutCom(DriverParamBlock* b, const char* text) {
-    D().put_com_handle = b->PortHandle;
+    {
+        std::lock_guard lock(D().mu);
+        D().put_com_handle = b->PortHandle;
+    }
     rec("PutCom " + hex(text));
     return D().put_com;
 }
@@ -61,11 +80,12 @@ std::uint8_t ZRN_STDCALL GetComStat(DriverParamBlock*, std::int32_t* status) {
 }
 std::uint8_t ZRN_STDCALL OpenLpt(DriverParamBlock* b, std::int32_t unit) {
     rec("OpenLpt unit=" + std::to_string(unit));
-    b->PortHandle = D().open_lpt ? 0x50 : -1;
+    port_opened(b, D().open_lpt ? 0x50 : -1);
     return D().open_lpt;
 }
-std::int32_t ZRN_STDCALL CloseLpt(DriverParamBlock*) {
+std::int32_t ZRN_STDCALL CloseLpt(DriverParamBlock* b) {
     rec("CloseLpt");
+    port_closed(b);
     return 1;
 }
 std::uint8_t ZRN_STDCALL PutLpt(DriverParamBlock*, const char* text) {
@@ -73,6 +93,7 @@ std::uint8_t ZRN_STDCALL PutLpt(DriverParamBlock*, const char* text) {
     return D().put_lpt;
 }
 std::int32_t ZRN_STDCALL StartStatusCCapture(std::int32_t on, StatusCaptureCallback cb) {
+    std::lock_guard lock(D().mu);
     D().c_capture.push_back({on, cb});
     D().capture_order.push_back("C");
     return 1;
@@ -95,6 +116,7 @@ std::int32_t ZRN_STDCALL CloseUPort(std::int32_t unit) {
     return 1;
 }
 std::int32_t ZRN_STDCALL StartStatusUCapture(std::int32_t on, StatusCaptureCallback cb) {
+    std::lock_guard lock(D().mu);
     D().u_capture.push_back({on, cb});
     D().capture_order.push_back("U");
     return 1;
@@ -128,6 +150,7 @@ FakeLoader::FakeLoader() {
 }
 
 DriverLoader::Library FakeLoader::load(const std::string& path) {
+    std::lock_guard lock(mu_);
     loads.push_back(path);
     if (!libraries.count(path)) return 0;
     by_handle_.push_back(path);
@@ -135,13 +158,17 @@ DriverLoader::Library FakeLoader::load(const std::string& path) {
 }
 
 void* FakeLoader::symbol(Library lib, const char* name) {
+    std::lock_guard lock(mu_);
     looked_up.push_back(name);
     const auto& syms = libraries[by_handle_.at(lib)];
     auto it = syms.find(name);
     return it == syms.end() ? nullptr : it->second;
 }
 
-void FakeLoader::release(Library lib) { released.push_back(by_handle_.at(lib)); }
+void FakeLoader::release(Library lib) {
+    std::lock_guard lock(mu_);
+    released.push_back(by_handle_.at(lib));
+}
 
 bool RecordingSink::deliver(ControlObject co, std::string_view method, const EventArg* args, int count) {
     if (unknown.count(std::string(method))) return false;
@@ -158,8 +185,28 @@ std::vector<std::int32_t> RecordingSink::status_values() const {
     return v;
 }
 
-Process::Process(fakes::FakeRegistry& reg, std::uint8_t* claim_block, ClaimLock& claim_lock)
-    : registry(reg), claims(claim_block, claim_lock) {
+FakeProcesses::Watch FakeProcesses::process(std::uint32_t pid, std::uint64_t started) {
+    std::lock_guard lock(mu_);
+    running_[pid] = started;
+    return Watch(*this, ClaimHolder{pid, started});
+}
+
+void FakeProcesses::end(std::uint32_t pid) {
+    std::lock_guard lock(mu_);
+    running_.erase(pid);
+}
+
+ProcessWatch::Presence FakeProcesses::Watch::presence(std::uint32_t pid, std::uint64_t* started) {
+    std::lock_guard lock(system_.mu_);
+    if (system_.unknown.count(pid)) return Presence::Unknown;
+    auto it = system_.running_.find(pid);
+    if (it == system_.running_.end()) return Presence::Gone;
+    *started = it->second;
+    return Presence::Running;
+}
+
+Process::Process(fakes::FakeRegistry& reg, std::uint8_t* claim_block, ClaimLock& claim_lock, ProcessWatch* processes)
+    : registry(reg), claims(claim_block, claim_lock, processes) {
     module = std::make_unique<ServiceModule>(
         ModulePorts{registry, loader, clock, threads, sink, beeper, trace, claims, &on_status_capture});
     g_process = this;

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -21,7 +22,11 @@ namespace zrn::so::testing {
 // Both driver libraries as plain functions recording their calls. One
 // instance is current at a time (the functions cannot capture).
 struct FakeDrivers {
+    std::mutex mu;                   // objects on several threads call the drivers
     std::vector<std::string> calls;  // "OpenCom unit=1", "PutCom 07 0d 0a", ...
+    int ports_open = 0;              // opened by OpenCom / OpenLpt and not closed yet
+    bool open_com_keeps_port = false;  // a failing OpenCom has opened the port (settings refused)
+    int open_com_real_us = 0;          // OpenCom takes this long in real time (threads meet there)
     std::int64_t put_com_handle = -1;  // the port handle the last PutCom was given
     std::uint8_t open_com = 1, put_com = 1, get_com_stat = 1, open_lpt = 1, put_lpt = 1;
     std::int32_t com_status = 16;
@@ -45,6 +50,7 @@ public:
     std::vector<std::string> looked_up;  // names asked for, in order
 
 private:
+    std::mutex mu_;
     std::vector<std::string> by_handle_;
 };
 
@@ -73,10 +79,35 @@ public:
     std::function<void()> on_beep;
 };
 
+// The processes of a machine as the claim table asks after them: each has
+// an id and a start time; an ended one is gone, an id in `unknown` cannot be
+// asked about.
+class FakeProcesses {
+public:
+    class Watch final : public ProcessWatch {
+    public:
+        Watch(FakeProcesses& system, ClaimHolder me) : system_(system), me_(me) {}
+        ClaimHolder self() override { return me_; }
+        Presence presence(std::uint32_t pid, std::uint64_t* started) override;
+
+    private:
+        FakeProcesses& system_;
+        ClaimHolder me_;
+    };
+    Watch process(std::uint32_t pid, std::uint64_t started);
+    void end(std::uint32_t pid);
+    std::set<std::uint32_t> unknown;
+
+private:
+    std::mutex mu_;
+    std::map<std::uint32_t, std::uint64_t> running_;
+};
+
 // One process: its module, ports and fakes. Two processes can share one
 // claim block.
 struct Process {
-    explicit Process(fakes::FakeRegistry& reg, std::uint8_t* claim_block, ClaimLock& claim_lock);
+    explicit Process(fakes::FakeRegistry& reg, std::uint8_t* claim_block, ClaimLock& claim_lock,
+                     ProcessWatch* processes = nullptr);
     ~Process();
     std::string trace_text() const;
 

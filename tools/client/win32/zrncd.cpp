@@ -92,6 +92,19 @@ private:
     client::ServiceClient so_;
 };
 
+// The Win32 clock, except that its sleeps pump this thread's messages: the
+// Service Object's events wait for them, as they wait for an application's
+// message loop.
+class PumpingClock final : public platform::Clock {
+public:
+    void sleep_ms(std::uint32_t ms) override { client::pump_messages(ms); }
+    platform::LocalTime local_time() override { return clock_.local_time(); }
+    std::uint64_t monotonic_ms() override { return clock_.monotonic_ms(); }
+
+private:
+    win32::Win32Clock clock_;
+};
+
 class Runner {
 public:
     explicit Runner(bool json) : json_(json), so_(co_), session_(registry_, so_, clock_) {
@@ -127,7 +140,7 @@ public:
 private:
     bool json_;
     win32::Win32Registry registry_;
-    win32::Win32Clock clock_;
+    PumpingClock clock_;
     client::EventReceiver co_;
     ComServiceObject so_;
     cli::Session session_;

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "zrn/cfg/commands.h"
 #include "zrn/cfg/doctor.h"
+#include "zrn/win32/config_lock.h"
 #include "zrn/win32/win32_platform.h"
 
 using namespace zrn;
@@ -39,11 +41,14 @@ public:
         return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
     }
 
-    bool read(const std::string& path, std::vector<std::uint8_t>* bytes, std::size_t max) override {
+    bool read(const std::string& path, std::vector<std::uint8_t>* bytes, std::size_t max, std::string* error) override {
         // Shared with every mode, so a DLL some process has loaded is read too.
         HANDLE h = CreateFileA(expanded(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return false;
+        if (h == INVALID_HANDLE_VALUE) {
+            *error = "CreateFile failed: " + error_text(GetLastError());
+            return false;
+        }
         bytes->clear();
         bool ok = true;
         std::uint8_t chunk[65536];
@@ -51,6 +56,7 @@ public:
             DWORD got = 0;
             const DWORD want = static_cast<DWORD>(std::min<std::size_t>(sizeof chunk, max - bytes->size()));
             if (!ReadFile(h, chunk, want, &got, nullptr)) {
+                *error = "ReadFile failed: " + error_text(GetLastError());
                 ok = false;
                 break;
             }
@@ -75,16 +81,12 @@ public:
         FreeLibrary(m);
         return true;
     }
-};
 
-bool windows_is_64bit() {
-#ifdef _WIN64
-    return true;
-#else
-    BOOL wow = FALSE;
-    return IsWow64Process(GetCurrentProcess(), &wow) && wow;
-#endif
-}
+    bool is_reparse_point(const std::string& path) override {
+        const DWORD a = GetFileAttributesA(expanded(path).c_str());
+        return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
+    }
+};
 
 }  // namespace
 
@@ -99,7 +101,7 @@ int run_doctor(const std::vector<std::string>& args) {
         std::fputs(cfg::doctor_usage().c_str(), stdout);
         return 0;
     }
-    const bool two_views = windows_is_64bit();
+    const bool two_views = win32::windows_is_64bit();
     if (!two_views && options.view == "64") {
         std::fprintf(stderr, "zrncd: this Windows is 32-bit and has no 64-bit registry view\n");
         return 2;
@@ -118,7 +120,21 @@ int run_doctor(const std::vector<std::string>& args) {
     in.two_views = two_views;
     in.files = &files;
 
-    const std::vector<cfg::Finding> findings = cfg::run_doctor(in);
+    // A change of the configuration stopped part-way is put back first (or,
+    // with --no-restore, reported), so the checks see what the till holds.
+    win32::Win32Files disk;
+    cfg::Backups backups(disk);
+    std::vector<cfg::RecoveryView> recovery;
+    for (const auto& v : in.all_views) recovery.push_back({v.name, "the " + v.name + "-bit view", v.registry});
+    std::vector<cfg::Finding> findings;
+    if (cfg::any_pending(backups, recovery)) {
+        win32::Win32ConfigLock lock;
+        const platform::ConfigLockHold hold(&lock, cfg::kCommandLockWaitMs, "zrncd doctor");
+        findings = hold.held() ? cfg::recovery_findings(cfg::recover(backups, recovery, !options.no_restore))
+                               : cfg::recovery_findings({}, "the configuration is locked by " + hold.holder());
+    }
+    const std::vector<cfg::Finding> checks = cfg::run_doctor(in);
+    findings.insert(findings.end(), checks.begin(), checks.end());
     const std::string out = options.json ? cfg::format_json(findings) : cfg::format_table(findings);
     std::fputs(out.c_str(), stdout);
     std::fflush(stdout);

@@ -6,7 +6,8 @@
 
 #include "zrn/device_types.h"
 #include "zrn/text.h"
-#include "zrn/utility/rules.h"
+#include "zrn/config/rules.h"
+#include "zrn/config/values.h"
 
 namespace zrn::utility {
 
@@ -15,10 +16,6 @@ namespace {
 constexpr int kStatusWidthDevice = 400;
 constexpr int kStatusWidthRoot = 300;
 
-constexpr std::array<std::string_view, 6> kBaudTexts = {"600", "1200", "2400", "4800", "9600", "19200"};
-constexpr std::array<std::string_view, 3> kParityTexts = {"None", "Odd", "Even"};
-constexpr std::array<std::string_view, 3> kHandShakingTexts = {"None", "CTS/RTS", "XOn/XOff"};
-constexpr std::array<std::string_view, 4> kStatusTexts = {"CTS", "RI", "CTS/RI", "No Line"};
 
 // The table's text for the number the Service Object takes from the stored
 // text. A number the table does not know shows as stored: a text kept from
@@ -74,7 +71,7 @@ void LeftViewPresenter::fill_tree() {
     LastInsertedItem = kNoItem;
     // An unreadable class key leaves the root alone.
     std::vector<std::string> keys;
-    if (store_.enum_device_keys(&keys) == DeviceStore::kEnumerated) DeviceKeys = std::move(keys);
+    if (store_.enum_device_keys(&keys) == config::DeviceStore::kEnumerated) DeviceKeys = std::move(keys);
     for (const std::string& key : DeviceKeys)
         if (device_type_of(key) != nullptr) devices_.push_back(TreeItem{next_id_++, key});
     EnableAddDevice = true;
@@ -139,20 +136,26 @@ void LeftViewPresenter::refresh_list() {
 
     const DeviceType* type = device_type_of(SelectedText);
     read_device_values(SelectedText, type->DeviceID);
-    // An unreadable class key keeps the names read before.
-    std::vector<std::string> names;
-    if (store_.read_logical_names(SelectedText, &names)) DeviceLdns = std::move(names);
+    // Names read for another device are never shown for this one: an
+    // unreadable class key shows none.
+    DeviceLdns.clear();
+    store_.read_logical_names(SelectedText, &DeviceLdns);
     fill_rows(type->DeviceID);
 }
 
 void LeftViewPresenter::read_device_values(std::string_view key, std::int32_t device_id) {
+    // Nothing carries over from the device shown before: what this one does
+    // not hold shows as missing, never as another device's value.
+    const std::string missing(kMissingValueText);
+    RowDeviceName = RowPort = RowSerialSettings = RowStatusIndicator = missing;
+    RowOpenChar1 = RowOpenChar2 = RowDrawerNumber = missing;
     platform::RegKey k = 0;
-    if (store_.open_device_key(key, &k) != DeviceStore::kOpened) return;
+    if (store_.open_device_key(key, &k) != config::DeviceStore::kOpened) return;
     // A value of another registry type reads as "?": that is a value too.
     const auto read = [&](std::string_view name) -> std::optional<std::string> {
         std::string text;
         const std::int32_t r = store_.read_text(k, name, &text);
-        if (r != DeviceStore::kRead && r != DeviceStore::kOtherType) return std::nullopt;
+        if (r != config::DeviceStore::kRead && r != config::DeviceStore::kOtherType) return std::nullopt;
         return text;
     };
 
@@ -166,14 +169,20 @@ void LeftViewPresenter::read_device_values(std::string_view key, std::int32_t de
         const auto stop_bits = read("StopBits");
         const auto parity = read("Parity");
         const auto hand_shaking = read("HandShaking");
-        // One text of five parts: a part missing would leave a field empty or
-        // shift the others, so the row then keeps its earlier text whole.
-        if (baud && data_bits && stop_bits && parity && hand_shaking) {
-            RowSerialSettings = table_text(kBaudTexts, 1, *baud) + "," + number_text(*data_bits) + "," +
-                                number_text(*stop_bits) + "," + table_text(kParityTexts, 0, *parity) + "," +
-                                table_text(kHandShakingTexts, 0, *hand_shaking);
+        // One text of five parts; a part the entry lacks shows as missing in
+        // its place, so the others keep theirs.
+        if (baud || data_bits || stop_bits || parity || hand_shaking) {
+            const auto part = [&](const std::optional<std::string>& v, auto&& text) {
+                return v ? text(*v) : missing;
+            };
+            RowSerialSettings = part(baud, [](const std::string& v) { return table_text(config::kBaudRateItems, 1, v); }) + "," +
+                                part(data_bits, number_text) + "," + part(stop_bits, number_text) + "," +
+                                part(parity, [](const std::string& v) { return table_text(config::kParityItems, 0, v); }) +
+                                "," +
+                                part(hand_shaking,
+                                     [](const std::string& v) { return table_text(config::kHandShakingTexts, 0, v); });
         }
-        if (auto v = read("Status")) RowStatusIndicator = table_text(kStatusTexts, 0, *v);
+        if (auto v = read("Status")) RowStatusIndicator = table_text(config::kStatusTexts, 0, *v);
     }
     if (serial || device_id == kDeviceIdParallel) {
         if (auto v = read("FirstOC")) RowOpenChar1 = *v;
@@ -219,6 +228,23 @@ void LeftViewPresenter::fill_rows(std::int32_t device_id) {
     }
 }
 
+void LeftViewPresenter::refresh() {
+    std::vector<std::string> keys;
+    // A class key that cannot be read any more leaves the root alone.
+    store_.enum_device_keys(&keys);
+    DeviceKeys = keys;
+    std::vector<TreeItem> devices;
+    for (const std::string& key : keys) {
+        if (device_type_of(key) == nullptr) continue;
+        const auto same = std::find_if(devices_.begin(), devices_.end(), [&](const TreeItem& d) { return d.text == key; });
+        devices.push_back(same != devices_.end() ? *same : TreeItem{next_id_++, key});
+    }
+    devices_ = std::move(devices);
+    if (LastInsertedItem != kNoItem && !is_device(LastInsertedItem)) LastInsertedItem = kNoItem;
+    if (caret_ != RootItem && !is_device(caret_)) caret_ = RootItem;
+    refresh_list();
+}
+
 void LeftViewPresenter::on_right_click() {
     SelectedItem = caret_;
     SelectedText = text_of(SelectedItem);
@@ -245,6 +271,7 @@ bool LeftViewPresenter::is_enabled(int command, bool tree_pane_active) const {
     switch (command) {
         case kIdAppExit:
         case kIdAppAbout:
+        case kIdRefresh:
             return true;
         case kIdProperty:
             return tree_pane_active;
@@ -273,6 +300,9 @@ Run LeftViewPresenter::on_command(int command) {
         case kIdRemoveDevice:
             remove_device();
             return Run::Nothing;
+        case kIdRefresh:
+            refresh();
+            return Run::Nothing;
         case kIdAddLdn:
         case kIdModifySettings:
         case kIdCheckHealth:
@@ -295,8 +325,10 @@ void LeftViewPresenter::on_dialog_closed(Run dialog, bool finished) {
             break;
         case Run::LdnDialog:
         case Run::ModifyDialog:
-            // Names and settings may have changed whichever way it closed.
-            refresh_list();
+            // Names and settings may have changed whichever way it closed,
+            // and the device itself may be gone (removed by another program
+            // while the dialog was open).
+            refresh();
             break;
         default:
             break;
@@ -323,12 +355,30 @@ void LeftViewPresenter::remove_device() {
     if (!is_device(SelectedItem)) return;
     const std::string key = SelectedText;
     const std::string question = "Are you sure you want to remove the\n" + key + " cash drawer device?";
-    if (prompter_.ask(question, kMessageCaption, Buttons::YesNo, Icon::Question) != Answer::Yes) return;
+    if (prompter_.ask(question, kMessageCaption, config::Buttons::YesNo, config::Icon::Question) != config::Answer::Yes) return;
 
-    if (!utility::remove_device(store_, usb_, key, NamesRemoved::First)) {
-        prompter_.ask("The " + key + " cash drawer device could not be removed.", kMessageCaption, Buttons::Ok,
-                      Icon::Error);
+    config::Removal removal;
+    {
+        const config::ChangeHold hold(store_, prompter_);
+        if (!hold.held()) return;
+        removal = config::remove_device(store_, usb_, key);
+    }
+    if (!removal.removed) {
+        prompter_.ask("The " + key + " cash drawer device could not be removed.\n\n" +
+                          store_.failure_words(removal.status),
+                      kMessageCaption, config::Buttons::Ok, config::Icon::Error);
         return;
+    }
+    if (!removal.names_left.empty()) {
+        prompter_.ask("The " + key + " cash drawer device was removed, but its logical device names " +
+                          join(removal.names_left) + " could not be removed:\n\n" +
+                          store_.failure_words(removal.names_status),
+                      kMessageCaption, config::Buttons::Ok, config::Icon::Error);
+    }
+    if (!removal.usb.done()) {
+        prompter_.ask("The " + key + " cash drawer device was removed, but its slot in the USB configuration file\n" +
+                          std::string(config::kUsbConfigPath) + "\nwas left as it is: " + usb_.why(removal.usb) + ".",
+                      kMessageCaption, config::Buttons::Ok, config::Icon::Warning);
     }
 
     const auto it =

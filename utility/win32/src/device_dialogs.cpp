@@ -1,11 +1,7 @@
 #include "device_dialogs.h"
 
-#include <oaidl.h>
-#include <ole2.h>
-
 #include <algorithm>
 
-#include "cash_drawer_control.h"
 #include "resource.h"
 #include "zrn/opos.h"
 
@@ -222,12 +218,12 @@ void CDeviceSettingsDlg::copy_out() {
     updating_ = true;
     set_text(IDC_PORT_GROUP, p_.PortGroupCaption);
     fill_combo(IDC_PORT, p_.PortItems);
-    fill_combo(IDC_BAUD, items_of(kBaudRateItems));
-    fill_combo(IDC_DATA_BITS, items_of(kDataBitsItems));
-    fill_combo(IDC_STOP_BITS, items_of(kStopBitsItems));
-    fill_combo(IDC_PARITY, items_of(kParityItems));
+    fill_combo(IDC_BAUD, items_of(config::kBaudRateItems));
+    fill_combo(IDC_DATA_BITS, items_of(config::kDataBitsItems));
+    fill_combo(IDC_STOP_BITS, items_of(config::kStopBitsItems));
+    fill_combo(IDC_PARITY, items_of(config::kParityItems));
     fill_combo(IDC_HAND_SHAKING, p_.HandShakingItemsShown);
-    fill_combo(IDC_DRAWER_NO, items_of(kDrawerNoItems));
+    fill_combo(IDC_DRAWER_NO, items_of(config::kDrawerNoItems));
     set_text(IDC_KEY, p_.KeyName);
     select_combo(IDC_PORT, p_.Port);
     select_combo(IDC_BAUD, p_.BaudRate);
@@ -256,6 +252,7 @@ void CDeviceSettingsDlg::relay(void (DeviceSettingsPresenter::*handler)()) {
 }
 
 void CDeviceSettingsDlg::focus_open_char() {
+    if (p_.FocusPort) SetFocus(GetDlgItem(hwnd_, IDC_PORT));
     if (p_.FocusOpenChar != 0) SetFocus(GetDlgItem(hwnd_, p_.FocusOpenChar == 1 ? IDC_FIRST_OC : IDC_SECOND_OC));
 }
 
@@ -376,9 +373,12 @@ INT_PTR CLdnDialog::handle(UINT message, WPARAM wparam, LPARAM) {
             copy_out();
             return TRUE;
         }
-        case IDOK:
-            end(p_.on_finish());
+        case IDOK: {
+            // A Finish that could not write its names keeps the dialog open.
+            const int r = p_.on_finish();
+            if (r != kStayOpen) end(r);
             return TRUE;
+        }
         case IDCANCEL:
             end(p_.on_cancel());
             return TRUE;
@@ -416,6 +416,8 @@ INT_PTR CPropertyDlg::handle(UINT message, WPARAM wparam, LPARAM) {
         set_text(IDC_SO_DESCRIPTION, f.so_description);
         set_text(IDC_SO_VERSION, f.so_version);
         set_text(IDC_SO_RELEASE, f.so_release);
+        set_text(IDC_TRACE, f.trace);
+        set_text(IDC_TRACE_KEPT, f.trace_kept);
         return TRUE;
     }
     if (message == WM_COMMAND && (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL)) {
@@ -423,124 +425,6 @@ INT_PTR CPropertyDlg::handle(UINT message, WPARAM wparam, LPARAM) {
         return TRUE;
     }
     return FALSE;
-}
-
-// ---------------------------------------------------------------- USB driver library
-
-bool Win32UsbDriverLibrary::load(const std::string& path) {
-    unload();
-    module_ = LoadLibraryA(path.c_str());
-    if (module_ == nullptr) return false;
-    open_ = reinterpret_cast<decltype(open_)>(reinterpret_cast<void*>(GetProcAddress(module_, "OpenUPort")));
-    close_ = reinterpret_cast<decltype(close_)>(reinterpret_cast<void*>(GetProcAddress(module_, "CloseUPort")));
-    if (open_ == nullptr || close_ == nullptr) {
-        unload();
-        return false;
-    }
-    return true;
-}
-
-std::int32_t Win32UsbDriverLibrary::open_port(std::int32_t unit) { return open_ != nullptr ? open_(unit) : 0; }
-
-void Win32UsbDriverLibrary::close_port(std::int32_t unit) {
-    if (close_ != nullptr) close_(unit);
-}
-
-void Win32UsbDriverLibrary::unload() {
-    if (module_ != nullptr) FreeLibrary(module_);
-    module_ = nullptr;
-    open_ = nullptr;
-    close_ = nullptr;
-}
-
-// ---------------------------------------------------------------- Control Object
-
-namespace {
-
-namespace dispid = control_dispid;
-
-class DispatchControlObject final : public ControlObject {
-public:
-    explicit DispatchControlObject(IDispatch* control) : control_(control) {}
-    ~DispatchControlObject() override { control_->Release(); }
-
-    std::int32_t Open(const std::string& device_name) override {
-        VARIANT arg;
-        VariantInit(&arg);
-        const int n = MultiByteToWideChar(CP_ACP, 0, device_name.c_str(), -1, nullptr, 0);
-        std::wstring wide(static_cast<std::size_t>(n), L'\0');
-        MultiByteToWideChar(CP_ACP, 0, device_name.c_str(), -1, wide.data(), n);
-        arg.vt = VT_BSTR;
-        arg.bstrVal = SysAllocString(wide.c_str());
-        const std::int32_t r = call(dispid::Open, DISPATCH_METHOD, &arg, 1);
-        VariantClear(&arg);
-        return r;
-    }
-    std::int32_t ClaimDevice(std::int32_t timeout) override {
-        VARIANT arg;
-        VariantInit(&arg);
-        arg.vt = VT_I4;
-        arg.lVal = timeout;
-        return call(dispid::ClaimDevice, DISPATCH_METHOD, &arg, 1);
-    }
-    std::int32_t Close() override { return call(dispid::Close, DISPATCH_METHOD, nullptr, 0); }
-    bool GetDeviceEnabled() override { return flag(dispid::DeviceEnabled); }
-    void SetDeviceEnabled(bool enabled) override {
-        VARIANT arg;
-        VariantInit(&arg);
-        arg.vt = VT_BOOL;
-        arg.boolVal = enabled ? VARIANT_TRUE : VARIANT_FALSE;
-        DISPID put = DISPID_PROPERTYPUT;
-        DISPPARAMS params{&arg, &put, 1, 1};
-        control_->Invoke(dispid::DeviceEnabled, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr,
-                         nullptr, nullptr);
-    }
-    std::int32_t GetResultCode() override { return call(dispid::ResultCode, DISPATCH_PROPERTYGET, nullptr, 0); }
-    bool GetCapStatus() override { return flag(dispid::CapStatus); }
-    bool GetDrawerOpened() override { return flag(dispid::DrawerOpened); }
-    std::int32_t OpenDrawer() override { return call(dispid::OpenDrawer, DISPATCH_METHOD, nullptr, 0); }
-
-private:
-    // A boolean property; a call that failed answers false, never "enabled"
-    // or "opened".
-    bool flag(DISPID id) {
-        std::int32_t value = 0;
-        return invoke(id, DISPATCH_PROPERTYGET, nullptr, 0, &value) && value != 0;
-    }
-    bool invoke(DISPID id, WORD flags, VARIANT* arg, UINT count, std::int32_t* value) {
-        DISPPARAMS params{arg, nullptr, count, 0};
-        VARIANT result;
-        VariantInit(&result);
-        const HRESULT hr = control_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, &result, nullptr, nullptr);
-        if (FAILED(hr)) return false;
-        *value = 0;
-        if (result.vt == VT_BOOL) {
-            *value = result.boolVal != VARIANT_FALSE ? 1 : 0;
-        } else if (SUCCEEDED(VariantChangeType(&result, &result, 0, VT_I4))) {
-            *value = result.lVal;
-        }
-        VariantClear(&result);
-        return true;
-    }
-    // One argument at most; the result as a 32-bit number (a failed call
-    // gives the OPOS failure code).
-    std::int32_t call(DISPID id, WORD flags, VARIANT* arg, UINT count) {
-        std::int32_t value = 0;
-        return invoke(id, flags, arg, count, &value) ? value : OPOS_E_FAILURE;
-    }
-
-    IDispatch* control_;
-};
-
-}  // namespace
-
-std::unique_ptr<ControlObject> create_control_object() {
-    IDispatch* control = nullptr;
-    if (FAILED(CoCreateInstance(kCashDrawerControl, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IDispatch,
-                                reinterpret_cast<void**>(&control))) ||
-        control == nullptr)
-        return nullptr;
-    return std::make_unique<DispatchControlObject>(control);
 }
 
 // ---------------------------------------------------------------- host

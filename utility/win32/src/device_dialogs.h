@@ -9,9 +9,11 @@
 
 #include "zrn/callconv.h"
 
+#include "control_object_dispatch.h"
+#include "usb_driver_library_win32.h"
 #include "win32_prompter.h"
 #include "zrn/platform/clock.h"
-#include "zrn/utility/device_store.h"
+#include "zrn/config/device_store.h"
 #include "zrn/utility/dialogs.h"
 
 namespace zrn::utility::win32 {
@@ -78,7 +80,7 @@ private:
     void copy_out();
     // The controls to the presenter, one of its handlers, the result back.
     void relay(void (DeviceSettingsPresenter::*handler)());
-    // Puts the focus on the opening code the presenter found at fault.
+    // Puts the focus on the port or opening code the presenter refused.
     void focus_open_char();
     DeviceSettingsPresenter& p_;
     bool updating_ = false;
@@ -116,37 +118,18 @@ private:
 // The information page (CPropertyDlg).
 class CPropertyDlg final : public ModalDialog {
 public:
-    CPropertyDlg(DeviceStore& store, Win32Prompter& prompter) : ModalDialog(prompter), store_(store) {}
+    CPropertyDlg(config::DeviceStore& store, Win32Prompter& prompter) : ModalDialog(prompter), store_(store) {}
 
 private:
     INT_PTR handle(UINT message, WPARAM wparam, LPARAM lparam) override;
-    DeviceStore& store_;
+    config::DeviceStore& store_;
 };
-
-// USB730SO.DLL loaded by its path, OpenUPort and CloseUPort looked up.
-class Win32UsbDriverLibrary final : public UsbDriverLibrary {
-public:
-    ~Win32UsbDriverLibrary() override { unload(); }
-    bool load(const std::string& path) override;
-    std::int32_t open_port(std::int32_t unit) override;
-    void close_port(std::int32_t unit) override;
-    void unload() override;
-
-private:
-    HMODULE module_ = nullptr;
-    std::int32_t(ZRN_STDCALL* open_)(std::int32_t) = nullptr;
-    std::int32_t(ZRN_STDCALL* close_)(std::int32_t) = nullptr;
-};
-
-// The OPOS CashDrawer Control Object, created by its class id and called
-// through IDispatch by dispatch id. Null when none is registered.
-std::unique_ptr<ControlObject> create_control_object();
 
 // Everything the dialogs need, owned by the program; the frame asks it to run
 // a dialog.
 class DialogHost {
 public:
-    DialogHost(HINSTANCE instance, DeviceStore& store, Win32Prompter& prompter, platform::Clock& clock,
+    DialogHost(HINSTANCE instance, config::DeviceStore& store, Win32Prompter& prompter, platform::Clock& clock,
                CCheckHealthDlg::Factory factory = create_control_object)
         : instance_(instance), store_(store), prompter_(prompter), clock_(clock), factory_(std::move(factory)) {}
 
@@ -161,7 +144,7 @@ public:
 
 private:
     HINSTANCE instance_;
-    DeviceStore& store_;
+    config::DeviceStore& store_;
     Win32Prompter& prompter_;
     platform::Clock& clock_;
     CCheckHealthDlg::Factory factory_;

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "main_frame.h"
+#include "qvtutility_view.h"
 
 namespace zrn::utility::win32 {
 
@@ -39,22 +39,31 @@ void CLeftView::mirror() {
             it = handles_.erase(it);
         }
     }
+    // New items go in after the item before them, so a refresh that finds a
+    // key between two others shows it there.
+    HTREEITEM previous = TVI_FIRST;
     for (const TreeItem& item : items) {
-        if (handles_.count(item.id) != 0) continue;
+        if (const auto known = handles_.find(item.id); known != handles_.end()) {
+            if (item.id != presenter_.RootItem) previous = known->second;
+            continue;
+        }
         std::string text = item.text;
         TVINSERTSTRUCTA insert{};
         insert.hParent = TVI_ROOT;
+        insert.hInsertAfter = TVI_LAST;
         if (item.id != presenter_.RootItem) {
             const auto root = handles_.find(presenter_.RootItem);
             if (root != handles_.end()) insert.hParent = root->second;
+            insert.hInsertAfter = previous;
         }
-        insert.hInsertAfter = TVI_LAST;
         insert.item.mask = TVIF_TEXT | TVIF_PARAM;
         insert.item.pszText = text.data();
         insert.item.lParam = item.id;
         const auto handle = reinterpret_cast<HTREEITEM>(
             SendMessageA(hwnd_, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
-        if (handle != nullptr) handles_[item.id] = handle;
+        if (handle == nullptr) continue;
+        handles_[item.id] = handle;
+        if (item.id != presenter_.RootItem) previous = handle;
     }
     const auto caret = handles_.find(presenter_.caret());
     if (caret != handles_.end() &&
@@ -72,7 +81,7 @@ LRESULT CLeftView::OnNotify(const NMHDR& header) {
             // Both forms carry the item's lParam at the same place.
             const auto& change = reinterpret_cast<const NMTREEVIEWA&>(header);
             presenter_.on_selection_changed(static_cast<ItemId>(change.itemNew.lParam));
-            frame_.update_from_presenter();
+            listener_.update_from_presenter();
             return 0;
         }
         case NM_RCLICK: {
@@ -83,10 +92,10 @@ LRESULT CLeftView::OnNotify(const NMHDR& header) {
         }
         case NM_DBLCLK:
             presenter_.on_double_click();
-            frame_.update_from_presenter();
+            listener_.update_from_presenter();
             return 0;
         case NM_SETFOCUS:
-            frame_.set_tree_active(true);
+            listener_.set_tree_active(true);
             return 0;
         default:
             return 0;
@@ -112,18 +121,21 @@ void CLeftView::OnContextMenu(POINT at) {
     GetCursorPos(&cursor);
     const PopupMenu menu = presenter_.on_context_menu(Point{at.x, at.y}, Point{cursor.x, cursor.y},
                                                       [this](Point p) { return item_at(p); });
-    frame_.update_from_presenter();
-    frame_.track_popup(menu);
+    listener_.update_from_presenter();
+    listener_.track_popup(menu);
 }
 
 void CLeftView::OnCommand(int command) {
     const Run run = presenter_.on_command(command);
-    frame_.update_from_presenter();
-    frame_.run_dialog(run);
+    listener_.update_from_presenter();
+    listener_.run_dialog(run);
 }
 
 LRESULT CALLBACK CLeftView::subclass_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
                                           DWORD_PTR self) {
+    if (is_view_key(message, wparam) &&
+        (message == WM_CHAR || reinterpret_cast<CLeftView*>(self)->listener_.on_view_key(wparam)))
+        return 0;
     if ((message == WM_KEYDOWN || message == WM_SYSKEYDOWN) && wparam == VK_F10 &&
         (GetKeyState(VK_SHIFT) & 0x8000) != 0) {
         // Shift+F10 asks for the context menu, whether the key arrives as a

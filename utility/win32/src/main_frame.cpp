@@ -17,6 +17,7 @@ static_assert(ID_ADD_DEVICE == kIdAddDevice && ID_ADD_LDN == kIdAddLdn && ID_REM
 static_assert(ID_PROPERTY == kIdProperty && ID_CHECK_HEALTH == kIdCheckHealth);
 static_assert(ID_MODIFY_SETTINGS == kIdModifySettings && ID_APP_EXIT_CMD == kIdAppExit &&
               ID_APP_ABOUT_CMD == kIdAppAbout);
+static_assert(ID_VIEW_REFRESH == kIdRefresh && ID_NEXT_PANE_CMD == kIdNextPane && ID_PREV_PANE_CMD == kIdPrevPane);
 
 namespace {
 
@@ -249,7 +250,7 @@ int CMainFrame::OnCreate() {
     if (status_bar_ == nullptr) return -1;
 
     if (!splitter_.Create(hwnd_, kIdSplitter) || !left_.Create(splitter_.hwnd(), kIdTreePane) ||
-        !list_.Create(splitter_.hwnd(), kIdListPane)) {
+        !list_.Create(splitter_.hwnd(), kIdListPane, [this](WPARAM key) { return on_view_key(key); })) {
         if (splitter_.hwnd() != nullptr) DestroyWindow(splitter_.hwnd());
         return -1;
     }
@@ -317,7 +318,30 @@ void CMainFrame::update_toolbar() {
     }
 }
 
+void CMainFrame::switch_pane() {
+    // Two panes: the next one and the previous one are the same.
+    SetFocus(tree_active_ ? list_.hwnd() : left_.hwnd());
+}
+
+bool CMainFrame::on_view_key(WPARAM key) {
+    switch (key) {
+        case VK_F5:
+            OnCommand(kIdRefresh);
+            return true;
+        case VK_F6:
+        case VK_TAB:
+            OnCommand((GetKeyState(VK_SHIFT) & 0x8000) != 0 ? kIdPrevPane : kIdNextPane);
+            return true;
+        default:
+            return false;
+    }
+}
+
 void CMainFrame::OnCommand(int command) {
+    if (command == kIdNextPane || command == kIdPrevPane) {
+        switch_pane();
+        return;
+    }
     if (!enabled(command)) return;
     switch (command) {
         case kIdAppExit:

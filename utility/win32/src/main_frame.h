@@ -37,7 +37,7 @@ private:
 // The main window: menu, toolbar, status bar and the splitter with the tree
 // and the list. It copies the presenter's state into the controls and routes
 // commands; the presenter decides.
-class CMainFrame {
+class CMainFrame final : public PaneListener {
 public:
     CMainFrame(LeftViewPresenter& presenter, Win32Prompter& prompter)
         : presenter_(presenter), prompter_(prompter), left_(presenter, *this) {}
@@ -47,10 +47,13 @@ public:
 
     // Copies the presenter's tree, list, status pane and enable flags into
     // the controls.
-    void update_from_presenter();
-    void set_tree_active(bool active);
-    void track_popup(const PopupMenu& menu);
-    void run_dialog(Run dialog);
+    void update_from_presenter() override;
+    void set_tree_active(bool active) override;
+    // A view key pressed in either pane: F5 reads the devices again, F6 and
+    // Tab move to the other pane. True when it was one.
+    bool on_view_key(WPARAM key) override;
+    void track_popup(const PopupMenu& menu) override;
+    void run_dialog(Run dialog) override;
     // Where the dialogs come from; without one their commands do nothing.
     void set_dialog_host(DialogHost* host) { dialogs_ = host; }
 
@@ -60,6 +63,7 @@ private:
     int OnCreate();
     void layout();
     void OnCommand(int command);
+    void switch_pane();
     LRESULT OnNotify(NMHDR& header);
     void OnInitMenuPopup(HMENU menu);
     void OnMenuSelect(UINT item, UINT flags, HMENU menu);

@@ -6,11 +6,26 @@
 
 namespace zrn::utility::win32 {
 
-bool CQVTUtilityView::Create(HWND parent, int id) {
+bool is_view_key(UINT message, WPARAM key) {
+    if (message == WM_CHAR) return key == '\t';
+    return message == WM_KEYDOWN && (key == VK_F5 || key == VK_F6 || key == VK_TAB);
+}
+
+bool CQVTUtilityView::Create(HWND parent, int id, std::function<bool(WPARAM)> keys) {
+    keys_ = std::move(keys);
     // No view-mode bits: icon mode until the first selection.
-    hwnd_ = CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | WS_BORDER, 0, 0, 100, 100, parent,
-                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), nullptr);
-    return hwnd_ != nullptr;
+    hwnd_ = CreateWindowExA(0, WC_LISTVIEWA, "", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP, 0, 0, 100, 100,
+                            parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr),
+                            nullptr);
+    if (hwnd_ == nullptr) return false;
+    return SetWindowSubclass(hwnd_, &CQVTUtilityView::subclass_proc, 1, reinterpret_cast<DWORD_PTR>(this)) != FALSE;
+}
+
+LRESULT CALLBACK CQVTUtilityView::subclass_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
+                                                DWORD_PTR self) {
+    auto* view = reinterpret_cast<CQVTUtilityView*>(self);
+    if (is_view_key(message, wparam) && (message == WM_CHAR || (view->keys_ && view->keys_(wparam)))) return 0;
+    return DefSubclassProc(hwnd, message, wparam, lparam);
 }
 
 void CQVTUtilityView::show(const ListState& list) {

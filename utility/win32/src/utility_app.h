@@ -5,9 +5,10 @@
 #include "device_dialogs.h"
 #include "main_frame.h"
 #include "win32_prompter.h"
-#include "zrn/utility/device_store.h"
+#include "zrn/config/device_store.h"
 #include "zrn/utility/main_presenter.h"
-#include "zrn/utility/usb_config.h"
+#include "zrn/config/usb_config.h"
+#include "zrn/win32/config_lock.h"
 #include "zrn/win32/win32_platform.h"
 
 namespace zrn::utility::win32 {
@@ -40,8 +41,10 @@ private:
     zrn::win32::Win32Files files_;
     zrn::win32::Win32Clock clock_;
     Win32Prompter prompter_;
-    DeviceStore store_{registry_, prompter_};
-    UsbConfig usb_config_{files_};
+    // The configuration lock zrncd config takes too: one writer at a time.
+    zrn::win32::Win32ConfigLock lock_;
+    config::DeviceStore store_{registry_, prompter_, &lock_};
+    config::UsbConfig usb_config_{files_};
     LeftViewPresenter presenter_{store_, usb_config_, prompter_};
     DialogHost dialogs_;
     CMainFrame frame_{presenter_, prompter_};

@@ -4,8 +4,11 @@
 // Control Object, with drawersim springing the simulated drawer open.
 // Every step is driven by window messages from a second thread (bounded
 // waits), and a PNG of each window is left in the screenshot folder.
+// With --docs (scripts/doc-images, the technician's guide) it also shows the
+// main window before the drawer is added, the logical name dialog, the
+// settings page, the health check's question and the information page.
 //
-//   zrn_utility_demo_scene --shots=DIR --drawersim=PATH
+//   zrn_utility_demo_scene --shots=DIR --drawersim=PATH [--docs]
 //
 // Expects the Service Object and a Control Object registered and the service
 // settings pointing at the simulated drivers (scripts/demo does it).
@@ -23,6 +26,7 @@
 #include "sim_win32.h"
 #include "utility_app.h"
 #include "zrn/device_config.h"
+#include "zrn/text.h"
 
 namespace {
 
@@ -35,6 +39,7 @@ constexpr const char* kPort = "COM2";
 struct Scene {
     std::string shots;      // Windows path of the screenshot folder
     std::string drawersim;  // Windows path of drawersim.exe
+    bool docs = false;      // every window of the guide's steps
     bool ok = true;
 
     void step(const std::string& text) {
@@ -86,12 +91,44 @@ std::string key_of(zrn::platform::Registry& registry, const std::string& logical
     return key == logical_name ? std::string() : key;
 }
 
+// The guide's steps after the wizard: a second logical name, and a look at
+// the settings page.
+bool names_and_settings(Scene& s, HWND main, const std::string& key) {
+    s.step("Edit > Add LDN: a second logical name, Till7");
+    PostMessageA(main, WM_COMMAND, ID_ADD_LDN, 0);
+    HWND ldn = t::wait_window("Logical Device Name Setting");
+    if (!s.check(ldn != nullptr, "the logical name dialog did not show")) return false;
+    t::set_text(ldn, IDC_LDN_VALUE, "Till7");
+    t::press(ldn, IDC_LDN_ADD);
+    t::flush(ldn);
+    s.step("names of " + key + ": " + zrn::join(t::list_items(ldn, IDC_LDN_LIST)));
+    if (!s.shot(ldn, "logical-names")) return false;
+    t::press(ldn, IDOK);
+    if (!s.check(t::wait_gone(ldn), "the logical name dialog stayed open after Finish")) return false;
+    t::flush(main);
+
+    s.step("Tools > Modify Device Settings: the settings of " + key + ", then Cancel");
+    PostMessageA(main, WM_COMMAND, ID_MODIFY_SETTINGS, 0);
+    HWND modify = t::wait_window("Modify Cash Drawer Device Settings");
+    if (!s.check(modify != nullptr, "the settings page did not show")) return false;
+    if (!s.shot(modify, "modify-settings")) return false;
+    t::press(modify, IDCANCEL);
+    if (!s.check(t::wait_gone(modify), "the settings page stayed open after Cancel")) return false;
+    t::flush(main);
+    return true;
+}
+
 void run_script(Scene& s, HWND main, zrn::platform::Registry& registry) {
     struct CloseAtEnd {
         HWND w;
         ~CloseAtEnd() { PostMessageA(w, WM_CLOSE, 0, 0); }
     } close_at_end{main};
 
+    if (s.docs) {
+        t::flush(main);
+        s.step("the main window of a freshly installed till: the USB drawer CD730");
+        if (!s.shot(main, "utility-main")) return;
+    }
     s.step("Edit > Add Device");
     PostMessageA(main, WM_COMMAND, ID_ADD_DEVICE, 0);
     HWND page1 = t::wait_window("Add New Cash Drawer Device [ZRN Device Key]");
@@ -99,7 +136,7 @@ void run_script(Scene& s, HWND main, zrn::platform::Registry& registry) {
     if (!s.check(t::select_item(page1, IDC_MODEL, kModel), std::string("no model ") + kModel)) return;
     t::set_text(page1, IDC_PAGE1_LDN, kLogicalName);
     s.step(std::string("page 1: ") + kModel + ", logical name " + kLogicalName);
-    if (!s.shot(page1, "1_add_device_page1")) return;
+    if (!s.shot(page1, "add-device-page1")) return;
     t::press(page1, IDOK);
 
     HWND page2 = t::wait_window("Add New Cash Drawer Device Settings");
@@ -107,7 +144,7 @@ void run_script(Scene& s, HWND main, zrn::platform::Registry& registry) {
     if (!s.check(t::select_item(page2, IDC_PORT, kPort), std::string("no port ") + kPort)) return;
     s.step("page 2: device key " + t::text_of(page2, IDC_KEY) + ", port " + t::text_of(page2, IDC_PORT) +
            ", " + t::text_of(page2, IDC_BAUD) + " baud; Finish");
-    if (!s.shot(page2, "2_add_device_page2")) return;
+    if (!s.shot(page2, "add-device-page2")) return;
     t::press(page2, IDOK);
     if (!s.check(t::wait_gone(page2), "the wizard stayed open after Finish")) return;
     t::flush(main);
@@ -115,7 +152,8 @@ void run_script(Scene& s, HWND main, zrn::platform::Registry& registry) {
     const std::string key = key_of(registry, kLogicalName);
     if (!s.check(!key.empty(), std::string("no logical name ") + kLogicalName + " in the registry")) return;
     s.step("the new entry " + key + " is selected in the tree");
-    if (!s.shot(main, "3_main_window")) return;
+    if (!s.shot(main, "utility-new-drawer")) return;
+    if (s.docs && !(names_and_settings(s, main, key))) return;
 
     s.step("Edit > Check Health");
     PostMessageA(main, WM_COMMAND, ID_CHECK_HEALTH, 0);
@@ -123,7 +161,7 @@ void run_script(Scene& s, HWND main, zrn::platform::Registry& registry) {
     HWND box = t::wait_window(key + " Cash Drawer Status: Device Enabling Required");
     if (!s.check(box != nullptr, "the health check's reminder did not show")) return;
     s.step("reminder: " + Scene::one_line(t::box_text(box)) + " -> OK");
-    if (!s.shot(box, "4_health_check_reminder")) return;
+    if (!s.shot(box, "health-check-reminder")) return;
     PostMessageA(box, WM_COMMAND, IDOK, 0);
     if (!s.check(t::wait_gone(box), "the reminder stayed open")) return;
 
@@ -132,6 +170,7 @@ void run_script(Scene& s, HWND main, zrn::platform::Registry& registry) {
     // The simulated drawer springs open as the Control Object fires it.
     s.step("prompt: " + Scene::one_line(t::box_text(ask)) + " -> OK (drawersim: the drawer on " + kPort +
            " springs open)");
+    if (s.docs && !s.shot(ask, "health-check-prompt")) return;
     if (!s.check(t::run_program(s.drawersim, std::string("open ") + kPort), "drawersim open " + std::string(kPort)))
         return;
     PostMessageA(ask, WM_COMMAND, IDOK, 0);
@@ -139,7 +178,7 @@ void run_script(Scene& s, HWND main, zrn::platform::Registry& registry) {
     if (!s.check(report != nullptr, "no report after the drawer was fired")) return;
     const std::string text = t::box_text(report);
     s.step("report: " + Scene::one_line(text));
-    if (!s.shot(report, "5_health_check_report")) return;
+    if (!s.shot(report, "health-check-report")) return;
     if (!s.check(text.find("Cash Drawer open successful") != std::string::npos, "the drawer was not seen open"))
         return;
     PostMessageA(report, WM_COMMAND, IDOK, 0);
@@ -150,7 +189,18 @@ void run_script(Scene& s, HWND main, zrn::platform::Registry& registry) {
     ask = t::wait_window(caption, report);
     if (!s.check(ask != nullptr, "the health check did not ask again")) return;
     PostMessageA(ask, WM_COMMAND, IDCANCEL, 0);
-    s.check(t::wait_gone(ask), "the prompt stayed open after Cancel");
+    if (!s.check(t::wait_gone(ask), "the prompt stayed open after Cancel")) return;
+    t::flush(main);
+
+    if (!s.docs) return;
+    s.step("Edit > Property");
+    PostMessageA(main, WM_COMMAND, ID_PROPERTY, 0);
+    HWND page = t::wait_window("ZRN OPOS ADK [QVTUtility]");
+    if (!s.check(page != nullptr, "the information page did not show")) return;
+    s.step("trace: " + t::text_of(page, IDC_TRACE) + "; " + t::text_of(page, IDC_TRACE_KEPT));
+    if (!s.shot(page, "information-page")) return;
+    t::press(page, IDOK);
+    s.check(t::wait_gone(page), "the information page stayed open");
     t::flush(main);
 }
 
@@ -160,8 +210,9 @@ int main(int argc, char** argv) {
     Scene scene;
     scene.shots = zrn::client::windows_path(option(argc, argv, "--shots"));
     scene.drawersim = zrn::client::windows_path(option(argc, argv, "--drawersim"));
+    for (int i = 1; i < argc; ++i) scene.docs |= std::string_view(argv[i]) == "--docs";
     if (scene.shots.empty() || scene.drawersim.empty()) {
-        std::fprintf(stderr, "usage: zrn_utility_demo_scene --shots=DIR --drawersim=PATH\n");
+        std::fprintf(stderr, "usage: zrn_utility_demo_scene --shots=DIR --drawersim=PATH [--docs]\n");
         return 2;
     }
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_BAR_CLASSES | ICC_TREEVIEW_CLASSES | ICC_LISTVIEW_CLASSES};

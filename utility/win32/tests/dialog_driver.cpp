@@ -11,29 +11,37 @@ namespace {
 
 std::atomic<DWORD> g_ui_thread{0};
 
+struct Find {
+    std::string caption;
+    HWND not_this;
+    HWND found;
+};
+
+// Window enumeration callbacks are stdcall in the 32-bit build: named
+// functions, not lambdas.
+BOOL CALLBACK find_visible(HWND w, LPARAM p) {
+    auto* f = reinterpret_cast<Find*>(p);
+    char text[256] = {};
+    GetWindowTextA(w, text, sizeof text);
+    if (w != f->not_this && IsWindowVisible(w) && f->caption == text) {
+        f->found = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK cancel_visible(HWND w, LPARAM) {
+    if (IsWindowVisible(w)) PostMessageA(w, WM_COMMAND, IDCANCEL, 0);
+    return TRUE;
+}
+
 }  // namespace
 
 HWND wait_window(const std::string& caption, HWND not_this, DWORD timeout_ms) {
     const ULONGLONG until = GetTickCount64() + timeout_ms;
     while (GetTickCount64() < until) {
-        struct Find {
-            std::string caption;
-            HWND not_this;
-            HWND found;
-        } find{caption, not_this, nullptr};
-        EnumThreadWindows(
-            g_ui_thread,
-            [](HWND w, LPARAM p) -> BOOL {
-                auto* f = reinterpret_cast<Find*>(p);
-                char text[256] = {};
-                GetWindowTextA(w, text, sizeof text);
-                if (w != f->not_this && IsWindowVisible(w) && f->caption == text) {
-                    f->found = w;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&find));
+        Find find{caption, not_this, nullptr};
+        EnumThreadWindows(g_ui_thread, find_visible, reinterpret_cast<LPARAM>(&find));
         if (find.found != nullptr) return find.found;
         Sleep(20);
     }
@@ -119,13 +127,7 @@ void drive(const std::function<void()>& run_dialog, const std::function<void()>&
         script();
         const ULONGLONG until = GetTickCount64() + 10000;
         while (!done && GetTickCount64() < until) {
-            EnumThreadWindows(
-                g_ui_thread,
-                [](HWND w, LPARAM) -> BOOL {
-                    if (IsWindowVisible(w)) PostMessageA(w, WM_COMMAND, IDCANCEL, 0);
-                    return TRUE;
-                },
-                0);
+            EnumThreadWindows(g_ui_thread, cancel_visible, 0);
             Sleep(100);
         }
     });

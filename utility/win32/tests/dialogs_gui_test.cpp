@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device_dialogs.h"
@@ -19,14 +20,17 @@
 #include "screen_shot.h"
 #include "main_frame.h"
 #include "zrn/utility/main_presenter.h"
-#include "zrn/utility/usb_config.h"
+#include "zrn/config/usb_config.h"
 #include "opos_client.h"
 #include "resource.h"
 #include "sim_win32.h"
 #include "zrn/device_config.h"
 #include "zrn/device_types.h"
 #include "zrn/fakes/key_values.h"
-#include "zrn/utility/class_values.h"
+#include "zrn/platform/noting_registry.h"
+#include "zrn/config/class_values.h"
+#include "zrn/config/rules.h"
+#include "zrn/win32/config_lock.h"
 #include "zrn/win32/win32_platform.h"
 
 namespace zrn::utility::win32 {
@@ -73,7 +77,7 @@ Strings entry_values(const std::string& key) {
     return out;
 }
 
-Strings class_values() { return zrn::utility::testing::class_values(registry()); }
+Strings class_values() { return config::testing::class_values(registry()); }
 
 Strings sorted(Strings s) {
     std::sort(s.begin(), s.end());
@@ -108,7 +112,7 @@ protected:
 
     zrn::win32::Win32Clock clock;
     Win32Prompter prompter;
-    DeviceStore store{registry(), prompter};
+    config::DeviceStore store{registry(), prompter};
     DialogHost host{GetModuleHandleA(nullptr), store, prompter, clock};
 };
 
@@ -310,6 +314,10 @@ TEST_F(DialogsGui, InformationPageShowsTheControlObjectKey) {
                   platform::kRegOk);
         platform::set_sz(registry(), k.get(), "", "OPOS CashDrawer Control Object (test)");
         platform::set_sz(registry(), k.get(), "Version", "1.14.001");
+        platform::ScopedKey settings(registry());
+        ASSERT_EQ(registry().create_key(platform::kHklm, kServiceSettingsKey, "", settings.out(), nullptr),
+                  platform::kRegOk);
+        platform::set_dword(registry(), settings.get(), "TraceKeepDays", 30);
     }
     drive([&] { host.run_property(nullptr); },
           [&] {
@@ -320,17 +328,183 @@ TEST_F(DialogsGui, InformationPageShowsTheControlObjectKey) {
               EXPECT_EQ(text_of(page, IDC_CO_VERSION), "1.14.001");
               EXPECT_EQ(text_of(page, IDC_SO_VERSION), "3.38.1 [SD]");
               EXPECT_EQ(text_of(page, IDC_SO_RELEASE), "UPOS Standard Release 1.7 (OPOS)");
+              EXPECT_EQ(text_of(page, IDC_TRACE).rfind("off (TraceEnabled ", 0), 0u) << text_of(page, IDC_TRACE);
+              EXPECT_EQ(text_of(page, IDC_TRACE_KEPT), "files older than 30 days are deleted (TraceKeepDays 30)");
               screenshot(page, "information_page");
               press(page, IDOK);
               EXPECT_TRUE(wait_gone(page));
           });
     registry().delete_key(platform::kHklm, kControlObjectInfoKey);
+    platform::ScopedKey settings(registry());
+    if (registry().open_key(platform::kHklm, kServiceSettingsKey, true, settings.out()) == platform::kRegOk)
+        registry().delete_value(settings.get(), "TraceKeepDays");
+}
+
+// The registry of the prefix, refusing writes while told to, as the
+// registry of a till refuses a user without the right to change it.
+class RefusingRegistry final : public platform::ForwardingRegistry {
+public:
+    RefusingRegistry() : ForwardingRegistry(registry()) {}
+    platform::RegStatus set_value(platform::RegKey k, std::string_view n, const platform::RegData& d) override {
+        return refuse ? ERROR_ACCESS_DENIED : ForwardingRegistry::set_value(k, n, d);
+    }
+    bool refuse = false;
+};
+
+// Answers the box of that caption and text with a button, after a look.
+void answer(const std::string& caption, const std::string& text, const std::string& shot, int button = IDOK) {
+    HWND box = wait_window(caption);
+    ASSERT_NE(box, nullptr) << text;
+    EXPECT_EQ(box_text(box), text);
+    screenshot(box, shot);
+    PostMessageA(box, WM_COMMAND, button, 0);
+    ASSERT_TRUE(wait_gone(box));
+}
+
+// What a technician types is used or refused; a refused or failed write is
+// named with the device and the system's words, and the page stays open;
+// another program's change in progress is named; a device removed
+// meanwhile is said to be gone.
+TEST_F(DialogsGui, RefusedWritesAndTypedValuesAreNamedAndThePagesStayOpen) {
+    RefusingRegistry refusing;
+    zrn::win32::Win32ConfigLock lock;
+    config::DeviceStore checked_store{refusing, prompter, &lock};
+    DialogHost checked{GetModuleHandleA(nullptr), checked_store, prompter, clock};
+    ASSERT_TRUE(config::write_device_entry(registry(), config::default_entry("CD926", kDeviceTypes[0])));
+    bool finished = true;
+    drive([&] { finished = checked.run_modify(nullptr, "CD926"); },
+          [&] {
+              HWND page = wait_window("Modify Cash Drawer Device Settings");
+              ASSERT_NE(page, nullptr);
+              set_text(page, IDC_PORT, "COM5");
+              press(page, IDOK);
+              answer("QVTUtility", "The port 'COM5' is not one of COM1, COM2, COM3, COM4.\n\nChoose the port from the list.",
+                     "port_not_in_list");
+              EXPECT_TRUE(IsWindowVisible(page));
+              set_text(page, IDC_PORT, "com2");
+              refusing.refuse = true;
+              press(page, IDOK);
+              answer("QVTUtility",
+                     "The settings of the cash drawer device 'CD926' could not be saved.\n\nRegSetValueExA \"Status\" failed: " +
+                         registry().error_text(ERROR_ACCESS_DENIED),
+                     "save_refused");
+              EXPECT_TRUE(IsWindowVisible(page)) << "nothing entered is lost";
+              EXPECT_EQ(text_of(page, IDC_PORT), "COM2");
+              refusing.refuse = false;
+
+              // zrncd config holds the configuration (here: another thread).
+              HANDLE held = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+              HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+              std::thread other([&] {
+                  zrn::win32::Win32ConfigLock theirs;
+                  std::string h;
+                  theirs.acquire(5000, "zrncd config import", &h);
+                  SetEvent(held);
+                  WaitForSingleObject(done, 60000);
+                  theirs.release();
+              });
+              WaitForSingleObject(held, 20000);
+              press(page, IDOK);
+              HWND box = wait_window("QVTUtility", nullptr, 30000);
+              ASSERT_NE(box, nullptr);
+              EXPECT_EQ(box_text(box).rfind("The cash drawer configuration is being changed by zrncd config import "
+                                            "(process " + std::to_string(GetCurrentProcessId()) + ", since ", 0),
+                        0u)
+                  << box_text(box);
+              screenshot(box, "configuration_locked");
+              PostMessageA(box, WM_COMMAND, IDOK, 0);
+              EXPECT_TRUE(wait_gone(box));
+              SetEvent(done);
+              other.join();
+              CloseHandle(held);
+              CloseHandle(done);
+              EXPECT_TRUE(IsWindowVisible(page));
+
+              // Removed by another program while the page is open.
+              registry().delete_key(platform::kHklm, std::string(kDeviceClassKey) + "\\CD926");
+              press(page, IDOK);
+              answer("QVTUtility",
+                     "The cash drawer device 'CD926' does not exist any more: another program removed it while this "
+                     "page was open.\n\nNothing was saved.",
+                     "device_gone");
+              EXPECT_TRUE(wait_gone(page));
+          });
+    EXPECT_FALSE(finished);
+    EXPECT_TRUE(device_keys().empty());
+
+    // A logical name the registry refuses: named, and the old set kept.
+    ASSERT_TRUE(config::write_device_entry(registry(), config::default_entry("CD926", kDeviceTypes[0])));
+    config::write_logical_name(registry(), "Front", "CD926");
+    drive([&] { finished = checked.run_ldn(nullptr, "CD926"); },
+          [&] {
+              HWND dialog = wait_window("Logical Device Name Setting");
+              ASSERT_NE(dialog, nullptr);
+              set_text(dialog, IDC_LDN_VALUE, "Till7");
+              press(dialog, IDC_LDN_ADD);
+              flush(dialog);
+              refusing.refuse = true;
+              press(dialog, IDOK);
+              answer("QVTUtility",
+                     "The logical device name 'Till7' could not be added for 'CD926'.\n\nRegSetValueExA \"Till7\" failed: " +
+                         registry().error_text(ERROR_ACCESS_DENIED) +
+                         "\n\nThe logical device names of 'CD926' were left as they were.",
+                     "ldn_not_added");
+              EXPECT_TRUE(IsWindowVisible(dialog));
+              refusing.refuse = false;
+              press(dialog, IDOK);
+              EXPECT_TRUE(wait_gone(dialog));
+          });
+    EXPECT_TRUE(finished);
+    EXPECT_EQ(sorted(class_values()), sorted({"Front=CD926", "Till7=CD926"}));
+
+    // Removing the USB drawer leaves a USB file it cannot rewrite whole, and
+    // says so.
+    ASSERT_TRUE(config::write_device_entry(registry(), config::default_entry("CD730", kDeviceTypes[3])));
+    const std::string usb_path(config::kUsbConfigPath);
+    CreateDirectoryA(std::string(config::kUsbConfigFolder).c_str(), nullptr);
+    const std::string declared = "<?xml version=\"1.0\"?>\r\n<ZRNUSB730Config Version=\"1.0\"><HIDID UPort=\"USB0\" "
+                                 "ID=\"5\"/></ZRNUSB730Config>";
+    {
+        HANDLE f = CreateFileA(usb_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(f, INVALID_HANDLE_VALUE);
+        DWORD n = 0;
+        WriteFile(f, declared.data(), static_cast<DWORD>(declared.size()), &n, nullptr);
+        CloseHandle(f);
+    }
+    zrn::win32::Win32Files files;
+    config::UsbConfig usb_config(files);
+    LeftViewPresenter presenter(checked_store, usb_config, prompter);
+    presenter.fill_tree();
+    for (const TreeItem& item : presenter.items())
+        if (item.text == "CD730") presenter.on_selection_changed(item.id);
+    drive([&] { presenter.on_command(kIdRemoveDevice); },
+          [&] {
+              answer("QVTUtility", "Are you sure you want to remove the\nCD730 cash drawer device?", "remove_question",
+                     IDYES);
+              answer("QVTUtility",
+                     "The CD730 cash drawer device was removed, but its slot in the USB configuration file\n" +
+                         usb_path +
+                         "\nwas left as it is: it begins with an XML declaration, which this program would not write "
+                         "back.",
+                     "usb_file_left_alone");
+          });
+    EXPECT_EQ(device_keys(), Strings{"CD926"});
+    std::string kept(declared.size() + 16, '\0');
+    {
+        HANDLE f = CreateFileA(usb_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(f, INVALID_HANDLE_VALUE);
+        DWORD n = 0;
+        ReadFile(f, kept.data(), static_cast<DWORD>(kept.size()), &n, nullptr);
+        kept.resize(n);
+        CloseHandle(f);
+    }
+    EXPECT_EQ(kept, declared);
 }
 
 // The main window's commands start the dialogs and take back what they did.
 TEST_F(DialogsGui, MainWindowCommandsRunTheDialogs) {
     zrn::win32::Win32Files files;
-    UsbConfig usb_config(files);
+    config::UsbConfig usb_config(files);
     LeftViewPresenter presenter(store, usb_config, prompter);
     CMainFrame frame(presenter, prompter);
     frame.set_dialog_host(&host);

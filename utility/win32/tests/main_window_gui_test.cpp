@@ -8,11 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -24,10 +26,10 @@
 #include "win32_prompter.h"
 #include "zrn/device_config.h"
 #include "zrn/device_types.h"
-#include "zrn/utility/device_store.h"
-#include "zrn/utility/fake_prompter.h"
+#include "zrn/config/device_store.h"
+#include "zrn/config/fake_prompter.h"
 #include "zrn/utility/main_presenter.h"
-#include "zrn/utility/usb_config.h"
+#include "zrn/config/usb_config.h"
 #include "zrn/win32/win32_platform.h"
 
 namespace zrn::utility::win32 {
@@ -55,9 +57,9 @@ void write_sample_devices(zrn::win32::Win32Registry& reg) {
     ASSERT_TRUE(config::write_logical_name(reg, "FrontDrawer", "CD347"));
     ASSERT_TRUE(config::write_logical_name(reg, "Till2", "CD347"));
     ASSERT_TRUE(config::write_logical_name(reg, "CashDrawer", "CD730"));
-    ASSERT_TRUE(CreateDirectoryA(std::string(kUsbConfigFolder).c_str(), nullptr) ||
+    ASSERT_TRUE(CreateDirectoryA(std::string(config::kUsbConfigFolder).c_str(), nullptr) ||
                 GetLastError() == ERROR_ALREADY_EXISTS);
-    std::ofstream(std::string(kUsbConfigPath), std::ios::binary | std::ios::trunc)
+    std::ofstream(std::string(config::kUsbConfigPath), std::ios::binary | std::ios::trunc)
         << "<ZRNUSB730Config Version=\"1.0\"><HIDID UPort=\"USB0\" ID=\"5\"/><HIDID UPort=\"USB3\" ID=\"12\"/>"
            "</ZRNUSB730Config>";
 }
@@ -226,6 +228,8 @@ private:
                 testing::save_screen_png(testing::around_window(frame_, 0), g_shots + "\\" + shot_);
             }
             PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+            // A menu of the menu bar leaves the bar in menu mode after Escape.
+            PostMessageA(frame_, WM_CANCELMODE, 0, 0);
         }
         done_ = true;
     }
@@ -288,10 +292,10 @@ protected:
     struct Shared {
         zrn::win32::Win32Registry registry;  // this build's own view
         zrn::win32::Win32Files files;
-        FakePrompter prompter;
+        config::FakePrompter prompter;
         Win32Prompter box;
-        DeviceStore store{registry, prompter};
-        UsbConfig usb{files};
+        config::DeviceStore store{registry, prompter};
+        config::UsbConfig usb{files};
         LeftViewPresenter presenter{store, usb, prompter};
         std::unique_ptr<CMainFrame> frame;
     };
@@ -442,14 +446,14 @@ TEST_F(MainWindowGui, RightClickAndKeyboardOpenTheirPopupMenus) {
 TEST_F(MainWindowGui, RemovingTheUsbDeviceAsksThenUpdatesRegistryTreeAndFile) {
     select("CD730");
     s->prompter.clear();
-    s->prompter.script({Answer::No});
+    s->prompter.script({config::Answer::No});
     SendMessageA(frame(), WM_COMMAND, MAKEWPARAM(kIdRemoveDevice, 0), 0);
     pump();
     ASSERT_EQ(s->prompter.prompts().size(), 1u);
     EXPECT_EQ(s->prompter.prompts()[0].text, "Are you sure you want to remove the\nCD730 cash drawer device?");
     EXPECT_EQ(tree_texts(tree()), (Strings{"CashDrawer", "CD347", "CD615", "CD730", "CD926"})) << "answered No";
 
-    s->prompter.script({Answer::Yes});
+    s->prompter.script({config::Answer::Yes});
     SendMessageA(frame(), WM_COMMAND, MAKEWPARAM(kIdRemoveDevice, 0), 0);
     pump();
     EXPECT_EQ(s->prompter.unscripted(), 0);
@@ -458,7 +462,7 @@ TEST_F(MainWindowGui, RemovingTheUsbDeviceAsksThenUpdatesRegistryTreeAndFile) {
     EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceOPOS\\CashDrawer\\CD730", 0, KEY_READ,
                             &gone),
               ERROR_SUCCESS);
-    std::ifstream in(std::string(kUsbConfigPath), std::ios::binary);
+    std::ifstream in(std::string(config::kUsbConfigPath), std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
               "<ZRNUSB730Config Version=\"1.0\"><HIDID UPort=\"USB3\" ID=\"12\"/></ZRNUSB730Config>");
     // The caret moved on to the next device, and the list shows it.
@@ -467,6 +471,65 @@ TEST_F(MainWindowGui, RemovingTheUsbDeviceAsksThenUpdatesRegistryTreeAndFile) {
     ASSERT_FALSE(list_rows(list()).empty());
     EXPECT_EQ(list_rows(list())[0].first, "Device Name");
     shoot(frame(), "utility-after-removal.png");
+}
+
+// Another program (zrncd config, a second utility) changed the registry:
+// F5 shows it, keeping the selection; F6 and Tab move between the panes.
+TEST_F(MainWindowGui, F5ReadsTheDevicesAgainAndF6AndTabMoveBetweenThePanes) {
+    select("CD347");
+    EXPECT_TRUE(menu_item_enabled(frame(), kIdRefresh));
+    config::DeviceEntry added = config::default_entry("CD926-2", *device_type_of("CD926"));
+    added.Port = 4;
+    ASSERT_TRUE(config::write_device_entry(s->registry, added));
+    ASSERT_TRUE(config::write_device_value(s->registry, "CD347", "Port", 3));
+    ASSERT_EQ(RegDeleteTreeA(HKEY_LOCAL_MACHINE, (std::string(kDeviceClassKey) + "\\CD615").c_str()), ERROR_SUCCESS);
+    const Strings before = tree_texts(tree());
+    ASSERT_NE(std::find(before.begin(), before.end(), "CD615"), before.end()) << "nothing shown before F5";
+    // What the registry holds now, in its order (by name): the root first.
+    Strings expected;
+    for (const std::string& text : before)
+        if (text != "CD615") expected.push_back(text);
+    expected.push_back("CD926-2");
+    std::sort(expected.begin() + 1, expected.end());
+
+    SetForegroundWindow(frame());
+    SetFocus(tree());
+    pump();
+    const auto until = [&](const std::function<bool()>& done) {
+        const auto end = std::chrono::steady_clock::now() + 10s;
+        while (!done() && std::chrono::steady_clock::now() < end) pump_for(20ms);
+        return done();
+    };
+    send_keys({{VK_F5, false}, {VK_F5, true}});
+    ASSERT_TRUE(until([&] { return tree_texts(tree()) != before; })) << "F5 read nothing";
+    EXPECT_EQ(tree_texts(tree()), expected);
+    EXPECT_EQ(tree_text(tree(), tree_next(tree(), TVGN_CARET)), "CD347") << "the selection stays";
+    EXPECT_EQ(status_text(status()), "CD347");
+    EXPECT_EQ(list_rows(list())[1], (std::pair<std::string, std::string>{"Port", "COM3"}));
+    shoot(frame(), "utility-after-refresh.png");
+
+    // F6 to the list and back; Tab and Shift+Tab the same.
+    send_keys({{VK_F6, false}, {VK_F6, true}});
+    ASSERT_TRUE(until([&] { return GetFocus() == list(); })) << "F6 did not move to the list";
+    EXPECT_FALSE(button_enabled(toolbar(), kIdRemoveDevice)) << "the list pane is the active one";
+    shoot(frame(), "utility-list-pane-active.png");
+    send_keys({{VK_TAB, false}, {VK_TAB, true}});
+    ASSERT_TRUE(until([&] { return GetFocus() == tree(); })) << "Tab did not move to the tree";
+    EXPECT_TRUE(button_enabled(toolbar(), kIdRemoveDevice));
+    send_keys({{VK_SHIFT, false}, {VK_TAB, false}, {VK_TAB, true}, {VK_SHIFT, true}});
+    ASSERT_TRUE(until([&] { return GetFocus() == list(); })) << "Shift+Tab did not move to the list";
+    send_keys({{VK_F6, false}, {VK_F6, true}});
+    ASSERT_TRUE(until([&] { return GetFocus() == tree(); }));
+
+    // The View menu, as the keyboard opens it.
+    SeenMenu view;
+    {
+        MenuWatcher watcher(frame(), "utility-view-menu.png");
+        PostMessageA(frame(), WM_SYSCOMMAND, SC_KEYMENU, 'v');
+        view = watcher.finish();
+    }
+    ASSERT_TRUE(view.seen) << "no View menu opened";
+    EXPECT_EQ(view.items, Strings{"&Refresh\tF5"});
 }
 
 }  // namespace

@@ -56,6 +56,11 @@ void PortDriver::register_unit(bool smart, std::int32_t unit, PortHandle h, cons
     s.status = b.Device.Status;
     s.handshaking = b.Device.HandShaking;
     s.last_seen = kNoWordSeen;
+    // The lines as they are now, until the first poll: a drawer state read
+    // right after the open must not be an earlier unit's word, or none.
+    std::uint32_t word = 0;
+    if (!ports_.modem_status(h, &word)) word = 0;
+    s.current = word;
     s.handle = h;
     wake();
 }
@@ -252,7 +257,10 @@ std::uint8_t PortDriver::CloseCom(DriverParamBlock* b) {
     }
     {
         std::lock_guard lock(caller_mu_);
-        const bool paused = pause(kCloseComChecks);
+        // Without a poll thread (the first open failed at its line settings)
+        // there is nothing to pause: no wait for an acknowledgement that
+        // cannot come.
+        const bool paused = thread_started_.load() && pause(kCloseComChecks);
         release_unit(smart, unit);
         if (paused) lift_pause();
     }

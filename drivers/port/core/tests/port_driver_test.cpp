@@ -70,9 +70,13 @@ TEST_F(PortDriverTest, OpenComAppliesSettingsAndStartsThePollThreadOnce) {
     b.Device.DataBitLen = 7;
     b.Device.StopBits = 2;
     b.Device.Parity = 2;
+    ports.set_modem("COM2", kMsCts | kMsRing);
     ASSERT_EQ(d.OpenCom(&b, 0), 1);
     const auto p = ports.get("COM2");
     EXPECT_EQ(b.PortHandle, p.handle);
+    std::int32_t word = -7;
+    d.GetComStat(&b, &word);
+    EXPECT_EQ(word, static_cast<std::int32_t>(kMsCts | kMsRing)) << "the lines at the open, before any poll";
     EXPECT_EQ(p.settings.baud, 2400u);
     EXPECT_EQ(p.settings.data_bits, 7);
     EXPECT_EQ(p.settings.stop_bits, 2);
@@ -118,6 +122,22 @@ TEST_F(PortDriverTest, OpenComAppliesSettingsAndStartsThePollThreadOnce) {
     auto unsettable = block("CD926-6", 0, 1);
     EXPECT_EQ(d.OpenCom(&unsettable, 5), 0);
     EXPECT_NE(d.slot_handle(false, 5), 0) << "stays open and registered until CloseCom";
+
+    // The first open of a process failing at its settings: no poll thread
+    // runs, and the CloseCom that follows does not wait for one.
+    FakeSerialPorts other_ports;
+    fakes::FakeClock other_clock;
+    fakes::FakeThreads other_threads;
+    PortDriver fresh{other_ports, other_clock, other_threads};
+    other_ports.fail_set = true;
+    auto first = block("CD926", 0, 1);
+    EXPECT_EQ(fresh.OpenCom(&first, 0), 0);
+    EXPECT_EQ(other_threads.started(), 0);
+    EXPECT_EQ(fresh.CloseCom(&first), 1);
+    EXPECT_TRUE(other_clock.sleeps().empty()) << "no pause without a poll thread";
+    EXPECT_FALSE(other_ports.get("COM1").open);
+    other_ports.fail_set = false;
+    EXPECT_EQ(fresh.OpenCom(&first, 0), 1) << "the port opens again";
 }
 
 TEST_F(PortDriverTest, SmartSerialSharesPortsAcrossUnits) {

@@ -1,8 +1,10 @@
 #include "zrn/usbdrv/usb_driver.h"
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 
+#include "zrn/device_config.h"
 #include "zrn/device_types.h"
 
 namespace zrn::usbdrv {
@@ -36,10 +38,12 @@ UsbSettings read_usb_settings(platform::Registry& reg) {
     s.RDKInterval = clamp(s.RDKInterval, 0, 9);
     if (s.RDKDelay > 0) s.RDKDelay = clamp(s.RDKDelay, 100, 3000);
     if (s.DCSDelay > 0) s.DCSDelay = clamp(s.DCSDelay, 200, 3000);
+    s.TraceKeepDays = config::read_trace_keep_days(reg);
     return s;
 }
 
 UsbDriver::UsbDriver(UsbPorts ports, const UsbSettings& settings) : ports_(ports), settings_(settings) {
+    ports_.trace.set_keep_days(settings_.TraceKeepDays);
     trace(every_line(), "ZRNUSB730_Initialization");
 }
 
@@ -81,7 +85,9 @@ std::int32_t UsbDriver::OpenUPort(std::int32_t) {
 
 std::int32_t UsbDriver::CloseUPort(std::int32_t) {
     trace(every_line(), "> CloseUPort_Init");
-    const HidPort::Device d = device_.load();
+    // Taken in one step: of two closers only one gets the handle, so none
+    // closes a handle value that may already name something else.
+    const HidPort::Device d = device_.exchange(0);
     if (!d) {
         trace(error_lines(), "< CloseUPort_Term-1");
         return -1;
@@ -90,15 +96,40 @@ std::int32_t UsbDriver::CloseUPort(std::int32_t) {
     ports_.hid.signal_stop();
     ports_.clock.sleep_ms(250);
     // The thread may still sit in its DCSDelay wait or in the callback: its
-    // events, overlapped I/O and handle are reused only once it returned.
-    if (!t_status_thread) wait_thread_end();
-    ports_.hid.cancel_io(d);
-    const std::int32_t result = ports_.hid.close(d) ? 1 : 0;
+    // events and overlapped I/O are reused only once it returned. One held
+    // longer no longer touches the handle once it is closed (on_own_device).
+    if (!t_status_thread) {
+        std::unique_lock lock(life_mu_);
+        wait_bounded(life_cv_, lock, [&] { return !alive_; }, kThreadEndWaitMs);
+    }
+    std::int32_t result;
+    {
+        std::lock_guard io(io_mu_);
+        ports_.hid.cancel_io(d);
+        result = ports_.hid.close(d) ? 1 : 0;
+    }
     running_ = false;
-    device_ = 0;
     last_ = 0;
     trace(every_line(), "%s%d", "< CloseUPort_Term:", result);
     return result;
+}
+
+template <typename Pred>
+bool UsbDriver::wait_bounded(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, Pred pred,
+                             std::uint32_t bound_ms) {
+    // Woken by the condition; the bound runs on the clock, in steps.
+    const std::uint64_t deadline = ports_.clock.monotonic_ms() + bound_ms;
+    while (!pred()) {
+        if (ports_.clock.monotonic_ms() >= deadline) return false;
+        cv.wait_for(lock, std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+template <typename Io>
+bool UsbDriver::on_own_device(HidPort::Device d, Io io) {
+    std::lock_guard lock(io_mu_);
+    return !stop_requested_.load() && device_.load() == d && io();
 }
 
 void UsbDriver::set_ready(bool ready) {
@@ -110,9 +141,11 @@ void UsbDriver::set_ready(bool ready) {
 bool UsbDriver::start_thread() {
     {
         std::unique_lock lock(life_mu_);
-        // One thread at a time: a thread that is ending is waited for; one
-        // that runs is kept. Checked and claimed under one lock.
-        life_cv_.wait(lock, [&] { return !alive_ || running_.load(); });
+        // One thread at a time: a thread that is ending is waited for (not
+        // from itself, and bounded: one that does not end gets no
+        // successor); one that runs is kept. Checked and claimed under one lock.
+        if (t_status_thread && alive_) return false;
+        if (!wait_bounded(life_cv_, lock, [&] { return !alive_ || running_.load(); }, kThreadEndWaitMs)) return false;
         if (alive_) return false;
         alive_ = true;
         running_ = true;
@@ -126,18 +159,16 @@ bool UsbDriver::start_thread() {
     return true;  // the caller still waits its second, as after a start
 }
 
-void UsbDriver::wait_thread_end() {
-    std::unique_lock lock(life_mu_);
-    life_cv_.wait(lock, [&] { return !alive_; });
-}
-
-void UsbDriver::thread_ends(bool when, const char* line) {
+void UsbDriver::thread_ends(HidPort::Device d, bool when, const char* line) {
     running_ = false;
     set_ready(false);
     trace(when, "%s", line);
-    // Nothing of this thread's I/O may reach its buffers after it returned.
-    const HidPort::Device d = device_.load();
-    if (d) ports_.hid.cancel_io(d);
+    // Nothing of this thread's I/O may reach its buffers after it returned;
+    // once its handle is taken by a closer, the closer cancels it.
+    on_own_device(d, [&] {
+        ports_.hid.cancel_io(d);
+        return true;
+    });
     std::lock_guard lock(life_mu_);
     alive_ = false;
     life_cv_.notify_all();
@@ -147,42 +178,54 @@ void UsbDriver::status_thread() {
     HidPort& hid = ports_.hid;
     t_status_thread = true;
     trace(every_line(), "> Status0Thread_Init");
-    if (!device_.load()) {
-        thread_ends(error_lines(), "< Status0Thread_Term-1");
+    // The handle this thread serves; once CloseUPort took it, it is not used again.
+    const HidPort::Device d = device_.load();
+    if (!d) {
+        thread_ends(d, error_lines(), "< Status0Thread_Term-1");
         return;
     }
     running_ = true;
     ports_.clock.sleep_ms(1000);
     // Without its events the thread could neither be woken nor stopped.
-    if (!hid.create_events() || !device_.load()) {
-        thread_ends(error_lines(), "< Status0Thread_Term-2");
+    if (!hid.create_events() || device_.load() != d) {
+        thread_ends(d, error_lines(), "< Status0Thread_Term-2");
         return;
     }
-    std::uint8_t buffer[3] = {0, 0, 0};
-    hid.start_read(device_.load(), buffer);
-    if (!device_.load()) {
-        thread_ends(error_lines(), "< Status0Thread_Term-3");
+    on_own_device(d, [&] {
+        hid.start_read(d);  // a failure shows as a failed read
+        return true;
+    });
+    if (device_.load() != d) {
+        thread_ends(d, error_lines(), "< Status0Thread_Term-3");
         return;
     }
-    hid.start_write(device_.load(), kIdleReport);
+    on_own_device(d, [&] { return hid.start_write(d, kIdleReport); });
     hid.reset_stop_and_write_request();
     // A close that signalled before this reset set the flag first.
     if (stop_requested_.load()) {
-        thread_ends(every_line(), "< Status0Thread_Term0");
+        thread_ends(d, every_line(), "< Status0Thread_Term0");
         return;
     }
     set_ready(true);
+    // The end of a read or write that failed because CloseUPort took the handle.
+    auto failed = [&](const char* line) {
+        if (stop_requested_.load())
+            thread_ends(d, every_line(), "< Status0Thread_Term0");
+        else
+            thread_ends(d, error_lines(), line);
+    };
     int failed_waits = 0;
     for (;;) {
         switch (hid.wait()) {
             case HidPort::Wake::Read: {
                 failed_waits = 0;
-                if (!hid.finish_read(device_.load())) {
-                    // Failed or aborted (unplugged): the buffer holds no report.
-                    thread_ends(error_lines(), "< Status0Thread_Term-4");
+                std::uint8_t report[3] = {0, 0, 0};
+                if (!on_own_device(d, [&] { return hid.finish_read(d, report); })) {
+                    // Failed or aborted (unplugged): there is no report.
+                    failed("< Status0Thread_Term-4");
                     return;
                 }
-                const std::int32_t state = buffer[1];
+                const std::int32_t state = report[1];
                 trace(every_line(), "%s%d", ":: Status0Thread_DataRead:", state);
                 if (state != kStateIgnored) {
                     if (opening_pending_.load()) {
@@ -206,8 +249,8 @@ void UsbDriver::status_thread() {
                     }
                 }
                 last_ = current_.load();
-                if (!hid.start_read(device_.load(), buffer)) {
-                    thread_ends(error_lines(), "< Status0Thread_Term-4");
+                if (!on_own_device(d, [&] { return hid.start_read(d); })) {
+                    failed("< Status0Thread_Term-4");
                     return;
                 }
                 break;
@@ -217,17 +260,17 @@ void UsbDriver::status_thread() {
                 opening_ack_ = 0;
                 opening_pending_ = 1;
                 trace(every_line(), ":: Status0Thread_DataWrite:011");
-                if (!hid.start_write(device_.load(), kOpeningReport)) {
-                    thread_ends(error_lines(), "< Status0Thread_Term-5");
+                if (!on_own_device(d, [&] { return hid.start_write(d, kOpeningReport); })) {
+                    failed("< Status0Thread_Term-5");
                     return;
                 }
                 break;
             case HidPort::Wake::Stop:
-                thread_ends(every_line(), "< Status0Thread_Term0");
+                thread_ends(d, every_line(), "< Status0Thread_Term0");
                 return;
             case HidPort::Wake::Failed:
                 if (stop_requested_.load()) {
-                    thread_ends(every_line(), "< Status0Thread_Term0");
+                    thread_ends(d, every_line(), "< Status0Thread_Term0");
                     return;
                 }
                 // Wait again; a failure that persists backs off instead of spinning.
@@ -242,9 +285,8 @@ std::int32_t UsbDriver::restart(const char* label) {
     std::lock_guard one(restart_mu_);
     if (running_.load()) return 0;
     ports_.clock.sleep_ms(200);
-    CloseUPort(0);
+    CloseUPort(0);  // forgets the device handle
     ports_.clock.sleep_ms(200);
-    device_ = 0;
     reopened_ = true;
     if (OpenUPort(0) != 1) {
         trace(error_lines(), "< %s_Term-1", label);
@@ -255,9 +297,9 @@ std::int32_t UsbDriver::restart(const char* label) {
         // An opening report signalled before the new thread has reset its events would
         // be lost: go on only once it waits on them, or has ended.
         std::unique_lock lock(ready_mu_);
-        ready_cv_.wait(lock, [&] { return ready_.load() || !running_.load(); });
+        wait_bounded(ready_cv_, lock, [&] { return ready_.load() || !running_.load(); }, kThreadReadyWaitMs);
     }
-    if (!running_.load()) {
+    if (!running_.load() || !ready_.load()) {
         trace(error_lines(), "< %s_Term-2", label);
         return -2;
     }

@@ -59,7 +59,9 @@ public:
     bool close(Device d) override {
         std::lock_guard l(mu_);
         if ((read_pending_ && read_handle_ == d) || wait_inside_) ++closed_under_io;
-        return handles_.erase(d) == 1;
+        if (handles_.erase(d) == 1) return true;
+        ++closes_of_closed;  // a real system may have given the value to another object
+        return false;
     }
     void cancel_io(Device d) override {
         std::lock_guard l(mu_);
@@ -68,10 +70,16 @@ public:
             ++cancelled_reads;
         }
     }
-    bool finish_read(Device) override {
+    bool finish_read(Device d, std::uint8_t* report) override {
         std::lock_guard l(mu_);
+        if (!handles_.count(d)) ++io_on_closed;
         const bool ok = !read_failed_;
         read_failed_ = false;
+        if (ok) {
+            report[0] = 0;
+            report[1] = read_state_;
+            report[2] = 0;
+        }
         return ok;
     }
     int open_handles() {
@@ -80,10 +88,12 @@ public:
     }
 
     bool create_events() override {
+        if (on_create_events) on_create_events();
         std::lock_guard l(mu_);
         ++event_sets;
         return !fail_events;
     }
+    std::function<void()> on_create_events;  // runs on the status thread, before the events are made
     void reset_stop_and_write_request() override {
         std::lock_guard l(mu_);
         stop_ = write_request_ = false;
@@ -99,10 +109,10 @@ public:
         stop_ = true;
         cv_.notify_all();
     }
-    bool start_read(Device d, std::uint8_t* buffer) override {
+    bool start_read(Device d) override {
         std::lock_guard l(mu_);
+        if (!handles_.count(d)) ++io_on_closed;
         if (unplugged_ || !handles_.count(d)) return false;
-        read_buffer_ = buffer;
         read_handle_ = d;
         read_pending_ = true;
         return true;
@@ -111,6 +121,7 @@ public:
         bool opening = false;
         {
             std::lock_guard l(mu_);
+            if (!handles_.count(d)) ++io_on_closed;
             if (unplugged_ || fail_writes || !handles_.count(d)) return false;
             opening = b[1] == 1;
             if (opening) {
@@ -120,12 +131,24 @@ public:
                 ++idle_reports;
             }
         }
-        if (opening && on_opening_report) on_opening_report(opening_reports);
+        if (opening) {
+            std::lock_guard l(mu_);
+            written_opening_ = opening_reports;
+        }
         return true;
     }
+    // Runs on the status thread once the opening report is written, at its
+    // next wait (where a real device's answer would reach it), with the
+    // count of opening reports so far.
     std::function<void(int)> on_opening_report;
     std::function<bool()> thread_alive;  // the status thread still runs
     Wake wait() override {
+        int written = 0;
+        {
+            std::lock_guard l(mu_);
+            std::swap(written, written_opening_);
+        }
+        if (written && on_opening_report) on_opening_report(written);
         std::unique_lock l(mu_);
         if (fail_events) {
             // A wait on a missing event fails at once, every time.
@@ -141,7 +164,7 @@ public:
         } out{wait_inside_};
         for (;;) {
             if (read_pending_ && !reports_.empty()) {
-                read_buffer_[1] = reports_.front();
+                read_state_ = reports_.front();
                 reports_.pop_front();
                 read_pending_ = false;
                 idle_ = false;
@@ -207,6 +230,8 @@ public:
     bool fail_events = false;
     int closed_under_io = 0, cancelled_reads = 0, event_sets = 0, failed_waits = 0;
     int opens = 0, descriptors = 0, opening_reports = 0, idle_reports = 0;
+    // Calls on a handle already closed (or never opened).
+    int closes_of_closed = 0, io_on_closed = 0;
 
 private:
     void settle(std::unique_lock<std::mutex>& l) {
@@ -222,7 +247,8 @@ private:
     std::map<Device, std::size_t> handles_;
     Device next_ = 0x700;
     std::deque<std::uint8_t> reports_;
-    std::uint8_t* read_buffer_ = nullptr;
+    std::uint8_t read_state_ = 0;
+    int written_opening_ = 0;  // an opening report whose hook has yet to run
     Device read_handle_ = 0;
     bool read_failed_ = false, wait_inside_ = false;
     bool read_pending_ = false, write_request_ = false, stop_ = false, unplugged_ = false, idle_ = false;

@@ -66,6 +66,7 @@ protected:
         hid.drawer = 2;
     }
     ~UsbTest() override {
+        held_ = false;
         g_on_report = nullptr;
         if (d && d->device_open()) d->CloseUPort(0);
         threads.join_all();
@@ -84,6 +85,21 @@ protected:
         EXPECT_TRUE(hid.idle());
         return u;
     }
+    // The status thread reports a change and stays inside the status
+    // callback until let_callback_return(): an application that does not let
+    // its event through. False when it never got there.
+    bool hold_thread_in_callback() {
+        held_ = true;
+        g_on_report = [this] {
+            inside_ = true;
+            while (held_.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        };
+        hid.report_async(1);
+        for (int i = 0; i < 2500 && !inside_.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return inside_.load();
+    }
+    void let_callback_return() { held_ = false; }
+    std::atomic<bool> held_{false}, inside_{false};
     std::string trace_text() { return files.content(trace_file_name(clock.local_time())); }
     bool traced(const std::string& line) { return trace_text().find("] " + line + "\r\n") != std::string::npos; }
 
@@ -127,6 +143,22 @@ TEST(UsbSettings, LimitsAndStopAtFirstMissing) {
     EXPECT_EQ(s.RDKInterval, 0);
     EXPECT_EQ(s.DCSDelay, 0) << "reading stops at the first missing value";
     EXPECT_EQ(s.TraceEnabled, 0);
+    EXPECT_EQ(s.TraceKeepDays, 0) << "missing: every trace file is kept";
+    platform::set_dword(reg, k.get(), "TraceKeepDays", 10);
+    EXPECT_EQ(read_usb_settings(reg).TraceKeepDays, 10) << "read whatever the five did";
+}
+
+// The driver's own trace writer keeps as many days as the settings say.
+TEST_F(UsbTest, TraceKeepDaysClearsOldFilesWhenTheDriverStartsTheDay) {
+    clock.set_local_time({2026, 3, 10, 68, 9, 0, 0});
+    files.put("C:\\ZRN\\OPOSTrace26060.log", "old");
+    files.put("C:\\ZRN\\OPOSTrace26062.log", "six days");
+    UsbSettings s;
+    s.TraceKeepDays = 6;
+    make(s);
+    EXPECT_TRUE(traced("ZRNUSB730_Initialization"));
+    EXPECT_FALSE(files.exists("C:\\ZRN\\OPOSTrace26060.log"));
+    EXPECT_TRUE(files.exists("C:\\ZRN\\OPOSTrace26062.log"));
 }
 
 TEST_F(UsbTest, DiscoveryOpensComparesClosesAndSkips) {
@@ -264,14 +296,7 @@ TEST_F(UsbTest, CloseDuringRepeatsEndsWithMinusFour) {
 // in the status callback; the next open then starts the only thread.
 TEST_F(UsbTest, CloseWaitsForTheStatusThreadBeforeAnythingIsReused) {
     UsbDriver& u = opened({}, &counting);
-    std::atomic<bool> hold{true}, inside{false};
-    g_on_report = [&] {
-        inside = true;
-        while (hold.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    };
-    hid.report_async(1);
-    for (int i = 0; i < 2500 && !inside.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    ASSERT_TRUE(inside.load());
+    ASSERT_TRUE(hold_thread_in_callback());
 
     std::atomic<bool> closed{false};
     std::int32_t result = 0;
@@ -287,7 +312,7 @@ TEST_F(UsbTest, CloseWaitsForTheStatusThreadBeforeAnythingIsReused) {
     bool reopened = false;
     if (closed_early) reopened = u.OpenUPort(0) == 1;  // what a restart would do now
     EXPECT_EQ(counting.inner.started(), started) << "a thread started while the old one is in its callback";
-    hold = false;
+    let_callback_return();
     closer.join();
     g_on_report = nullptr;
     EXPECT_EQ(result, 1);
@@ -382,6 +407,128 @@ TEST_F(UsbTest, UnplugAndReplugDuringFiresAndRepeats) {
     for (const auto& [name, v] : g_reports) EXPECT_TRUE(v == 1 || v == 2) << v;
     EXPECT_EQ(counting.most.load(), 1);
     EXPECT_EQ(hid.closed_under_io, 0);
+}
+
+// Two closers at once (the Service Object's and the utility's, say): one
+// takes the handle and closes it, the other finds none. Closing a handle
+// twice would close whatever the system gave its value to in between.
+TEST_F(UsbTest, TwoClosersCloseTheHandleOnce) {
+    UsbDriver& u = opened({}, &counting);
+    clock.set_stepped(true);  // a closer waits in its 250 ms until the test moves the time
+    std::atomic<int> done{0};
+    std::int32_t r1 = 0, r2 = 0;
+    std::thread c1([&] {
+        r1 = u.CloseUPort(0);
+        ++done;
+    });
+    std::thread c2([&] {
+        r2 = u.CloseUPort(0);
+        ++done;
+    });
+    // Either one closer is through with -1 while the other waits, or both
+    // took the handle and wait.
+    bool settled = false;
+    for (int i = 0; i < 2500 && !settled; ++i) {
+        settled = done.load() == 1 || clock.sleepers() >= 2;
+        if (!settled) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_TRUE(settled);
+    EXPECT_EQ(clock.sleepers(), 1) << "both closers took the handle";
+    clock.set_stepped(false);
+    c1.join();
+    c2.join();
+    EXPECT_EQ(std::min(r1, r2), -1) << r1 << " " << r2;
+    EXPECT_EQ(std::max(r1, r2), 1) << r1 << " " << r2;
+    EXPECT_EQ(hid.closes_of_closed, 0) << "a handle closed twice";
+    EXPECT_TRUE(counting.none_alive());
+}
+
+// A status thread held in the status callback (an application that does not
+// let its event through) holds neither CloseUPort nor the next open past
+// their bound. The device is closed without it, no second thread starts
+// while it lives, and once it returns it ends without touching the closed
+// handle.
+TEST_F(UsbTest, CloseAndStartGiveUpOnAThreadHeldInItsCallback) {
+    UsbDriver& u = opened({}, &counting);
+    ASSERT_TRUE(hold_thread_in_callback());
+    // Runs f on another thread; whether it ended once the clock has passed
+    // the bound (advanced in steps while it waits, at most 5 s of real time).
+    auto ends_after_bound = [&](std::function<void()> f) {
+        std::atomic<bool> ended{false};
+        std::thread t([&] {
+            f();
+            ended = true;
+        });
+        const std::uint64_t start = clock.now();
+        for (int i = 0; i < 1000 && !ended.load(); ++i) {
+            clock.advance(50);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        const bool in_bound = ended.load();
+        const std::uint64_t waited = clock.now() - start;
+        if (!in_bound) let_callback_return();  // lets a build that waits on finish
+        t.join();
+        EXPECT_GE(waited, kThreadEndWaitMs) << "gave up before its bound";
+        return in_bound;
+    };
+    std::int32_t closed = 0;
+    EXPECT_TRUE(ends_after_bound([&] { closed = u.CloseUPort(0); })) << "CloseUPort waits without bound";
+    EXPECT_EQ(closed, 1);
+    EXPECT_FALSE(u.device_open());
+    EXPECT_TRUE(u.thread_alive()) << "the test holds it";
+    const int started = counting.inner.started();
+    std::int32_t reopened = 0;
+    EXPECT_TRUE(ends_after_bound([&] { reopened = u.OpenUPort(0); })) << "OpenUPort waits without bound";
+    EXPECT_EQ(reopened, 1) << "found";
+    EXPECT_EQ(counting.inner.started(), started) << "a second status thread beside the held one";
+
+    let_callback_return();
+    EXPECT_TRUE(counting.none_alive());
+    g_on_report = nullptr;
+    EXPECT_TRUE(traced("< Status0Thread_Term0")) << "ends as stopped";
+    EXPECT_EQ(hid.io_on_closed, 0) << "the held thread used its closed handle";
+    EXPECT_EQ(hid.closed_under_io, 0);
+    EXPECT_EQ(counting.most.load(), 1);
+    EXPECT_EQ(u.OpenUCashDrawer(0), 1) << "the next command restarts the thread";
+    EXPECT_TRUE(u.thread_running());
+}
+
+// A restarted thread that never comes to wait on its events (held in its
+// start) fails the command with -2 once the readiness bound has passed.
+TEST_F(UsbTest, RestartGivesUpOnAThreadThatNeverWaits) {
+    UsbDriver& u = opened({}, &counting);
+    hid.unplug();
+    ASSERT_TRUE(counting.none_alive());
+    hid.replug();
+    std::atomic<bool> hold{true}, inside{false};
+    hid.on_create_events = [&] {
+        inside = true;
+        while (hold.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    std::atomic<bool> ended{false};
+    std::int32_t result = 0;
+    std::thread command([&] {
+        result = u.OpenUCashDrawer(0);
+        ended = true;
+    });
+    for (int i = 0; i < 2500 && !inside.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    ASSERT_TRUE(inside.load());
+    for (int i = 0; i < 1000 && !ended.load(); ++i) {
+        clock.advance(50);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const bool in_bound = ended.load();
+    EXPECT_TRUE(in_bound) << "the restart waits without bound for the thread to wait on its events";
+    hold = false;
+    command.join();
+    hid.on_create_events = nullptr;
+    if (in_bound) {
+        EXPECT_EQ(result, -2);
+        EXPECT_TRUE(traced("< OpenUCashDrawer_Term-2"));
+    }
+    EXPECT_TRUE(hid.idle()) << "once let go, the thread serves the device";
+    EXPECT_EQ(u.OpenUCashDrawer(0), 1);
+    EXPECT_EQ(counting.most.load(), 1);
 }
 
 // A close that comes while the thread is still in its start-up wait: the

@@ -50,7 +50,12 @@ public:
     virtual RegStatus set_value(RegKey key, std::string_view name, const RegData& data) = 0;
     virtual RegStatus delete_value(RegKey key, std::string_view name) = 0;
     virtual RegStatus delete_key(RegKey parent, std::string_view subkey) = 0;
+    // The system's words for a status, as a message box shows them.
+    virtual std::string error_text(RegStatus status) const;
 };
+
+// "Windows error 5": the words for a code when the system's are not at hand.
+std::string error_code_text(std::uint32_t code);
 
 // Helpers over the port.
 RegStatus set_sz(Registry& reg, RegKey key, std::string_view name, std::string_view text);

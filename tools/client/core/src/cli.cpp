@@ -240,8 +240,7 @@ void list_devices(platform::Registry& reg, std::vector<DeviceListing>* devices, 
     names->clear();
     platform::ScopedKey cls(reg);
     if (reg.open_key(platform::kHklm, kDeviceClassKey, false, cls.out()) != platform::kRegOk) return;
-    std::string key;
-    for (std::uint32_t i = 0; reg.enum_key(cls.get(), i, &key) == platform::kRegOk; ++i) {
+    for (const std::string& key : config::device_keys(reg)) {
         DeviceListing d;
         d.key = key;
         platform::ScopedKey k(reg);

@@ -1,16 +1,19 @@
 #include "zrn/cfg/commands.h"
 
 #include <algorithm>
+#include <optional>
 
+#include "zrn/cfg/backup.h"
 #include "zrn/cfg/document.h"
 #include "zrn/cfg/snapshot.h"
 #include "zrn/device_config.h"
 #include "zrn/device_types.h"
 #include "zrn/json.h"
 #include "zrn/text.h"
-#include "zrn/utility/device_store.h"
-#include "zrn/utility/rules.h"
-#include "zrn/utility/usb_config.h"
+#include "zrn/config/device_store.h"
+#include "zrn/config/rules.h"
+#include "zrn/config/usb_config.h"
+#include "zrn/platform/noting_registry.h"
 
 namespace zrn::cfg {
 
@@ -24,7 +27,8 @@ std::string config_usage() {
            "  change KEY NAME=VALUE... [--force]\n"
            "                       settings of a device (Port, BaudRate, DataBitLen, StopBits, Parity,\n"
            "                       HandShaking, Status, FirstOC, SecondOC, DrawerNo, as the type has them)\n"
-           "  remove KEY           a device, every logical name standing for it and its USB slot\n"
+           "  remove KEY [--force] a device, every logical name standing for it and its USB slot (--force:\n"
+           "                       also when the USB configuration file cannot be rewritten as it stands)\n"
            "  names add KEY LDN... | names remove KEY LDN...\n"
            "                       logical device names of a device\n"
            "  list [--json]        devices, settings and logical names\n"
@@ -33,12 +37,15 @@ std::string config_usage() {
            "                       replaces the configuration by a file's (\"-\": standard input); the whole\n"
            "                       file is checked first, and a failed write is undone\n"
            "  sync                 copies this view's configuration to the other view\n"
+           "  restore              puts back the configuration a change stopped part-way had before\n"
+           "Every change first writes a backup; one found stopped part-way (killed, power cut) is put\n"
+           "back by the next command, or with --no-restore only reported.\n"
            "--view 32|64 picks the registry view (default: this program's own). A port another device\n"
            "uses is a warning that needs --force. Values: Port=COM2 or 2, BaudRate=9600 or 5,\n"
            "Parity=None|Odd|Even, HandShaking=None|CTS/RTS|XOn/XOff, Status=CTS|RI|CTS+RI|none,\n"
            "FirstOC=0..255.\n"
-           "Exit status: 0 done, 1 the registry refused (what was written is undone), 2 bad input or\n"
-           "a warning without --force (nothing written).\n";
+           "Exit status: 0 done, 1 the registry refused, or another program held the configuration\n"
+           "(what was written is undone), 2 bad input or a warning without --force (nothing written).\n";
 }
 
 std::string parse_config(const std::vector<std::string>& args, Command* out) {
@@ -52,6 +59,8 @@ std::string parse_config(const std::vector<std::string>& args, Command* out) {
             out->json = true;
         } else if (a == "--help") {
             out->help = true;
+        } else if (a == "--no-restore") {
+            out->no_restore = true;
         } else if (a == "--view" || a == "--name") {
             if (i + 1 >= args.size()) return "'" + a + "' needs a value";
             const std::string& v = args[++i];
@@ -106,8 +115,8 @@ std::string parse_config(const std::vector<std::string>& args, Command* out) {
         out->names.assign(words.begin() + 3, words.end());
         return {};
     }
-    if (verb == "list" || verb == "sync") {
-        out->verb = verb == "list" ? Verb::List : Verb::Sync;
+    if (verb == "list" || verb == "sync" || verb == "restore") {
+        out->verb = verb == "list" ? Verb::List : verb == "sync" ? Verb::Sync : Verb::Restore;
         if (words.size() != 1) return "'" + verb + "' takes no further words";
         return {};
     }
@@ -125,24 +134,66 @@ namespace {
 
 // The store shows a message box in one case only (a class key that cannot
 // be opened while collecting names); here that becomes a line of output.
-class MessagePrompter final : public utility::Prompter {
+class MessagePrompter final : public config::Prompter {
 public:
     explicit MessagePrompter(std::string* err) : err_(err) {}
-    utility::Answer ask(std::string_view text, std::string_view, utility::Buttons, utility::Icon) override {
+    config::Answer ask(std::string_view text, std::string_view, config::Buttons, config::Icon) override {
         *err_ += "zrncd: " + std::string(text) + "\n";
-        return utility::Answer::No;
+        return config::Answer::No;
     }
 
 private:
     std::string* err_;
 };
 
+// The word of a verb as the command line gives it.
+std::string verb_word(Verb v) {
+    switch (v) {
+        case Verb::Add: return "add";
+        case Verb::Change: return "change";
+        case Verb::Remove: return "remove";
+        case Verb::NamesAdd: return "names add";
+        case Verb::NamesRemove: return "names remove";
+        case Verb::List: return "list";
+        case Verb::Export: return "export";
+        case Verb::Import: return "import";
+        case Verb::Sync: return "sync";
+        case Verb::Restore: return "restore";
+    }
+    return {};
+}
+
 class Runner {
 public:
-    Runner(Views& views, platform::Files& files, Outcome* o)
-        : views_(views), files_(files), o_(*o), prompter_(&o->err), store_(views.reg, prompter_) {}
+    Runner(Views& views, platform::Files& files, platform::ConfigLock& lock, Outcome* o)
+        : views_(views),
+          files_(files),
+          lock_(lock),
+          backups_(files),
+          o_(*o),
+          prompter_(&o->err),
+          store_(views.reg, prompter_) {}
 
     void run(const Command& c, std::string_view input) {
+        // Every verb but list and export changes the configuration: it holds
+        // the lock throughout, and a change found stopped part-way is put
+        // back before anything else is read or written.
+        const bool changes = c.verb != Verb::List && c.verb != Verb::Export;
+        std::vector<RecoveryView> views{{views_.id, views_.name, &views_.reg}};
+        if (views_.other) views.push_back({views_.other_id, views_.other_name, views_.other});
+        std::optional<platform::ConfigLockHold> hold;
+        if (changes || any_pending(backups_, views)) {
+            hold.emplace(&lock_, kCommandLockWaitMs, "zrncd config " + verb_word(c.verb));
+            if (!hold->held()) {
+                fail(hold->status() == platform::ConfigLock::Status::Busy
+                         ? "the cash drawer configuration is being changed by " + hold->holder() +
+                               "; nothing written (try again when it has finished)"
+                         : "the configuration lock cannot be had (" + hold->holder() + "); nothing written");
+                return;
+            }
+        }
+        if (c.verb == Verb::Restore) return restore(views);
+        if (!recovered(views, !c.no_restore, changes)) return;
         switch (c.verb) {
             case Verb::Add: add(c); break;
             case Verb::Change: change(c); break;
@@ -153,6 +204,7 @@ public:
             case Verb::Export: o_.out = json::dump(to_json(read_configuration(views_.reg)), true) + "\n"; break;
             case Verb::Import: import(c, input); break;
             case Verb::Sync: sync(); break;
+            case Verb::Restore: break;
         }
     }
 
@@ -168,22 +220,72 @@ private:
     }
     void done(const std::string& text) { o_.out += text + "\n"; }
 
-    // Captures what a change may touch, before it is made.
-    bool snapshot(Snapshot* snap, platform::Registry& reg) {
-        if (snap->capture(reg, kDeviceClassKey) && snap->capture(reg, kServiceSettingsKey)) return true;
-        fail("the registry could not be read in full; nothing was changed");
+    // Changes stopped part-way: put back (or, without restore, named with
+    // the command that puts them back, and no new change made on top).
+    bool recovered(const std::vector<RecoveryView>& views, bool restore, bool changes) {
+        bool ok = true;
+        bool left = false;
+        for (const Recovery& r : recover(backups_, views, restore)) {
+            o_.err += "zrncd: " + r.text() + "\n";
+            ok &= r.result != Recovery::Failed;
+            left |= r.result == Recovery::Left;
+        }
+        if (!ok) {
+            o_.exit_code = kExitFailed;
+            return false;
+        }
+        if (left && changes) return refuse("nothing written: put the configuration back first");
+        return true;
+    }
+
+    void restore(const std::vector<RecoveryView>& views) {
+        const std::vector<Recovery> results = recover(backups_, views, true);
+        if (results.empty()) return done("no change was stopped part-way; nothing to restore");
+        for (const Recovery& r : results) {
+            if (r.result == Recovery::Restored)
+                done(r.text());
+            else
+                fail(r.text());
+        }
+    }
+
+    // Captures what a change may touch and writes it to the view's backup,
+    // with the marker that the change is under way, before the change is made.
+    bool begin_change(Snapshot* snap, platform::Registry& reg, const std::string& view, const std::string& what) {
+        store_.clear_failure();
+        if (!snap->capture(reg, kDeviceClassKey) || !snap->capture(reg, kServiceSettingsKey)) {
+            fail("the registry could not be read in full; nothing was changed");
+            return false;
+        }
+        const platform::FileStatus st = backups_.begin(view, *snap, read_configuration(reg), what);
+        if (st == platform::kFileOk) return true;
+        fail("the backup " + backup_path(view) + " could not be written (" + files_.error_text(st) +
+             "); nothing was changed");
         return false;
     }
-    void undo(const Snapshot& snap, platform::Registry& reg, const std::string& what) {
-        if (snap.restore(reg))
+    // The change is complete, or undone: its marker goes.
+    void end_change(const std::string& view) {
+        const platform::FileStatus st = backups_.end(view);
+        if (st == platform::kFileOk) return;
+        fail("the change is complete, but " + marker_path(view) + " could not be removed (" +
+             files_.error_text(st) + "); delete it, or the next zrncd config puts back the configuration from before");
+    }
+    void undo(const Snapshot& snap, platform::Registry& reg, const std::string& view, std::string what) {
+        // Which call the registry refused, and the system's words for why.
+        if (const std::string why = store_.failure_text(); !why.empty()) what += ": " + why;
+        if (snap.restore(reg)) {
             fail(what + "; the registry is as it was before");
-        else
-            fail(what + ", and the registry could not be put back in full: check it with 'zrncd doctor'");
+            end_change(view);
+        } else {
+            // The marker stays: the next command tries again from the backup.
+            fail(what + ", and the registry could not be put back in full: check it with 'zrncd doctor' (the next "
+                        "zrncd config tries again from " + backup_path(view) + ")");
+        }
     }
 
     bool device_exists(const std::string& key) {
         platform::RegKey k = 0;
-        if (store_.open_device_key(key, &k) != utility::DeviceStore::kOpened) return false;
+        if (store_.open_device_key(key, &k) != config::DeviceStore::kOpened) return false;
         store_.close_key(k);
         return true;
     }
@@ -191,12 +293,7 @@ private:
     // The stored name of an existing device key, found without regard to
     // case as the registry finds it.
     bool existing_key(const std::string& given, std::string* key) {
-        std::vector<std::string> keys;
-        store_.enum_device_keys(&keys);
-        for (const std::string& k : keys)
-            if (k == given) return *key = k, true;
-        for (const std::string& k : keys)
-            if (equal_ignoring_case(k, given)) return *key = k, true;
+        if (std::optional<std::string> stored = config::stored_key_name(views_.reg, given)) return *key = *stored, true;
         for (const auto& [name, target] : config::read_logical_names(views_.reg))
             if (name == given)
                 return refuse("'" + given + "' is a logical name of " + target + "; give the device key " + target);
@@ -205,7 +302,7 @@ private:
 
     // Takes NAME=VALUE settings into the entry with the dialogs' rules.
     bool take_settings(const Command& c, std::int32_t type, config::DeviceEntry* e) {
-        const std::vector<std::string_view> allowed = utility::changeable_settings(type);
+        const std::vector<std::string_view> allowed = config::changeable_settings(type);
         bool ok = true;
         for (const auto& [name, value] : c.settings) {
             const config::Setting* s = config::find_setting(type, name);
@@ -224,10 +321,10 @@ private:
     // The settings pages ask before a device goes onto a port another one
     // uses; here the question is --force.
     bool port_check(const Command& c, const std::string& own_key, std::int32_t type, std::int32_t port) {
-        const auto conflicts = utility::find_port_conflicts(store_, own_key, type, port);
+        const auto conflicts = config::find_port_conflicts(store_, own_key, type, port);
         for (const auto& conflict : conflicts)
             o_.err += "zrncd: warning: the cash drawer device '" + conflict.device_key +
-                      "' is already assigned to port '" + std::string(utility::port_prefix(type)) +
+                      "' is already assigned to port '" + std::string(config::port_prefix(type)) +
                       std::to_string(conflict.port) + "'\n";
         if (conflicts.empty() || c.force) return true;
         return refuse("nothing written; if this is intended, give --force");
@@ -239,7 +336,9 @@ private:
             const std::string name(trim_blanks(raw));
             if (name.empty() || name.size() > 127) {
                 ok = refuse("'" + raw + "' is no logical name: 1 to 127 characters");
-            } else if (utility::logical_name_taken(store_, key, name)) {
+            } else if (has_control_character(name)) {
+                ok = refuse("'" + json::escape(name) + "' is no logical name: it holds a control character");
+            } else if (config::logical_name_taken(store_, key, name)) {
                 ok = refuse("the logical name '" + name + "' already exists; use a different name");
             } else if (std::any_of(out->begin(), out->end(), [&](const std::string& n) { return equal_ignoring_case(n, name); })) {
                 ok = refuse("the logical name '" + name + "' is given twice");
@@ -270,24 +369,25 @@ private:
         ok &= check_new_names(std::string(type->key), c.names, &names);
         std::int32_t index = 0;
         std::string name;
-        if (store_.next_device_key(type->key, &index, &name) == utility::DeviceStore::kIndexLimit)
+        if (store_.next_device_key(type->key, &index, &name) == config::DeviceStore::kIndexLimit)
             ok = refuse("the device index limit is reached: " + std::string(type->key) +
                         "-9 exists; remove it before another " + std::string(type->key) + " can be added");
         if (!ok || !port_check(c, "", type->DeviceID, e.Port)) return;
 
         Snapshot snap;
-        if (!snapshot(&snap, views_.reg)) return;
+        if (!begin_change(&snap, views_.reg, views_.id, "add " + std::string(type->key))) return;
         platform::RegKey key = 0;
         const std::int32_t r = store_.create_device_key(type->key, &index, &key, &name);
-        if (r != utility::DeviceStore::kCreated)
-            return undo(snap, views_.reg, "the device key could not be created (" + std::to_string(r) + ")");
+        if (r != config::DeviceStore::kCreated)
+            return undo(snap, views_.reg, views_.id, "the device key could not be created (" + std::to_string(r) + ")");
         e.DeviceName = name;
-        const bool written = store_.write_entry(key, e) == utility::DeviceStore::kWritten;
+        const bool written = store_.write_entry(key, e) == config::DeviceStore::kWritten;
         store_.close_key(key);
-        if (!written) return undo(snap, views_.reg, "the settings of " + name + " could not be written");
+        if (!written) return undo(snap, views_.reg, views_.id, "the settings of " + name + " could not be written");
         for (const std::string& n : names)
-            if (store_.add_logical_name(name, n) != utility::DeviceStore::kNameAdded)
-                return undo(snap, views_.reg, "the logical name '" + n + "' could not be written");
+            if (store_.add_logical_name(name, n) != config::DeviceStore::kNameAdded)
+                return undo(snap, views_.reg, views_.id, "the logical name '" + n + "' could not be written");
+        end_change(views_.id);
         done("added " + name + ": " + settings_line(e) + (names.empty() ? "" : "; logical names " + join(names)));
     }
 
@@ -305,20 +405,21 @@ private:
         if (port_given && !port_check(c, key, type->DeviceID, e.Port)) return;
 
         Snapshot snap;
-        if (!snapshot(&snap, views_.reg)) return;
+        if (!begin_change(&snap, views_.reg, views_.id, "change " + key)) return;
         platform::RegKey k = 0;
-        if (store_.open_device_key(key, &k) != utility::DeviceStore::kOpened)
-            return fail("the device key " + key + " could not be opened");
+        if (store_.open_device_key(key, &k) != config::DeviceStore::kOpened)
+            return undo(snap, views_.reg, views_.id, "the device key " + key + " could not be opened");
         bool ok = true;
         std::vector<std::string> shown;
         for (const auto& [name, value] : c.settings) {
             const config::Setting* s = config::find_setting(type->DeviceID, name);
-            ok &= s->number ? store_.write_number(k, s->name, e.*s->number) == utility::DeviceStore::kWritten
-                            : store_.write_text(k, s->name, e.*s->text) == utility::DeviceStore::kWritten;
+            ok &= s->number ? store_.write_number(k, s->name, e.*s->number) == config::DeviceStore::kWritten
+                            : store_.write_text(k, s->name, e.*s->text) == config::DeviceStore::kWritten;
             shown.push_back(name + "=" + setting_text(type->DeviceID, *s, e));
         }
         store_.close_key(k);
-        if (!ok) return undo(snap, views_.reg, "the settings of " + key + " could not be written");
+        if (!ok) return undo(snap, views_.reg, views_.id, "the settings of " + key + " could not be written");
+        end_change(views_.id);
         done("changed " + key + ": " + join(shown, " "));
     }
 
@@ -327,15 +428,41 @@ private:
         if (!existing_key(c.target, &key)) return;
         std::vector<std::string> names;
         store_.read_logical_names(key, &names);
+        // The USB slot is released last; a file that cannot be rewritten is
+        // found before anything is changed.
+        config::UsbConfig usb(files_);
+        const DeviceType* type = device_type_of(key);
+        const bool usb_device = type != nullptr && type->DeviceID == kDeviceIdUsb;
+        if (usb_device) {
+            const config::UsbConfig::ReleaseOutcome check = usb.check_release();
+            const std::string file(config::kUsbConfigPath);
+            if (check.result == config::UsbConfig::Release::NotUnderstood && !c.force)
+                return void(refuse("the USB configuration file " + file + " cannot be rewritten without " + key +
+                                   "'s slot: " + usb.why(check) + "; nothing written (give --force to remove " + key +
+                                   " and leave the file as it is)"));
+            if (check.result == config::UsbConfig::Release::Held || check.result == config::UsbConfig::Release::Failed)
+                return fail("the USB configuration file " + file + " cannot be rewritten: " + usb.why(check) +
+                            "; nothing written");
+        }
         Snapshot snap;
-        if (!snapshot(&snap, views_.reg)) return;
-        utility::UsbConfig usb(files_);
-        if (!utility::remove_device(store_, usb, key, utility::NamesRemoved::All))
-            return undo(snap, views_.reg, "the device " + key + " could not be removed");
-        std::vector<std::string> left;
-        store_.read_logical_names(key, &left);
-        if (!left.empty())
-            return undo(snap, views_.reg, "the logical names " + join(left) + " of " + key + " could not be removed");
+        if (!begin_change(&snap, views_.reg, views_.id, "remove " + key)) return;
+        const config::Removal removal = config::remove_device(store_, usb, key);
+        if (!removal.removed)
+            return undo(snap, views_.reg, views_.id,
+                        "the device " + key + " could not be removed (" + store_.error_text(removal.status) + ")");
+        if (!removal.names_left.empty())
+            return undo(snap, views_.reg, views_.id,
+                        "the logical names " + join(removal.names_left) + " of " + key + " could not be removed (" +
+                            store_.error_text(removal.names_status) + ")");
+        if (removal.usb.result == config::UsbConfig::Release::NotUnderstood) {
+            o_.err += "zrncd: warning: the USB configuration file " + std::string(config::kUsbConfigPath) +
+                      " was left as it is: " + usb.why(removal.usb) + "\n";
+        } else if (!removal.usb.done()) {
+            return undo(snap, views_.reg, views_.id,
+                        "the USB configuration file " + std::string(config::kUsbConfigPath) +
+                            " could not be rewritten: " + usb.why(removal.usb));
+        }
+        end_change(views_.id);
         done("removed " + key + (names.empty() ? "" : " and its logical names " + join(names)));
     }
 
@@ -345,10 +472,11 @@ private:
         std::vector<std::string> names;
         if (!check_new_names(key, c.names, &names)) return;
         Snapshot snap;
-        if (!snapshot(&snap, views_.reg)) return;
+        if (!begin_change(&snap, views_.reg, views_.id, "names add " + key)) return;
         for (const std::string& n : names)
-            if (store_.add_logical_name(key, n) != utility::DeviceStore::kNameAdded)
-                return undo(snap, views_.reg, "the logical name '" + n + "' could not be written");
+            if (store_.add_logical_name(key, n) != config::DeviceStore::kNameAdded)
+                return undo(snap, views_.reg, views_.id, "the logical name '" + n + "' could not be written");
+        end_change(views_.id);
         done("added to " + key + ": " + join(names));
     }
 
@@ -370,10 +498,11 @@ private:
                             (current.empty() ? " (it has none)" : " (it has " + join(current) + ")"));
         if (!ok) return;
         Snapshot snap;
-        if (!snapshot(&snap, views_.reg)) return;
+        if (!begin_change(&snap, views_.reg, views_.id, "names remove " + key)) return;
         for (const std::string& n : c.names)
-            if (store_.remove_logical_name(key, n) != utility::DeviceStore::kNameRemoved)
-                return undo(snap, views_.reg, "the logical name '" + n + "' could not be removed");
+            if (store_.remove_logical_name(key, n) != config::DeviceStore::kNameRemoved)
+                return undo(snap, views_.reg, views_.id, "the logical name '" + n + "' could not be removed");
+        end_change(views_.id);
         done("removed from " + key + ": " + join(c.names));
     }
 
@@ -407,56 +536,81 @@ private:
         }
     }
 
-    // Replaces the view's configuration by c, or leaves it as it was.
-    void apply(platform::Registry& reg, const Configuration& conf, const std::string& where) {
+    // Replaces the view's configuration by conf, or leaves it as it was.
+    // what: the change, as its marker names it.
+    void apply(platform::Registry& reg, const std::string& view, const Configuration& conf, const std::string& what,
+               const std::string& where) {
         Snapshot snap;
-        if (!snapshot(&snap, reg)) return;
-        utility::DeviceStore store(reg, prompter_);
+        if (!begin_change(&snap, reg, view, what)) return;
+        config::DeviceStore store(reg, prompter_);
+        // The service settings are written directly; their refused call is
+        // noted here as the store notes its own.
+        platform::NotingRegistry settings_reg(reg);
         bool ok = true;
-        std::string what;
-        const auto failed = [&](const std::string& text) {
-            if (ok) what = text;
+        std::string fault;
+        // The first failure is the one told, with the call the registry
+        // refused and the system's words for why.
+        const auto failed = [&](const std::string& text, const std::string& why) {
+            if (ok) fault = why.empty() ? text : text + ": " + why;
             ok = false;
+        };
+        const auto settings_why = [&] {
+            if (settings_reg.last_failure() == platform::kRegOk) return std::string();
+            return settings_reg.last_call() + " failed: " + settings_reg.error_text(settings_reg.last_failure());
         };
         std::vector<std::string> keys;
         store.enum_device_keys(&keys);
         // Entries are rewritten whole, so no value of an earlier entry of the
         // same name lingers; logical names are replaced as one set.
         for (const std::string& k : keys) {
+            store.clear_failure();
             store.delete_device_key(k);
+            const std::string why = store.failure_text();
             platform::RegKey still = 0;
-            if (store.open_device_key(k, &still) == utility::DeviceStore::kOpened) {
+            if (store.open_device_key(k, &still) == config::DeviceStore::kOpened) {
                 store.close_key(still);
-                failed("the device key " + k + " could not be replaced");
+                failed("the device key " + k + " could not be replaced", why);
             }
         }
-        for (const auto& [name, target] : config::read_logical_names(reg))
-            if (store.remove_logical_name(target, name) != utility::DeviceStore::kNameRemoved)
-                failed("the logical name " + name + " could not be removed");
-        for (const Device& d : conf.devices)
-            if (ok && store.put_entry(d.entry) != utility::DeviceStore::kWritten)
-                failed("the device " + d.entry.DeviceName + " could not be written");
-        for (const auto& [name, target] : conf.names)
-            if (ok && store.add_logical_name(target, name) != utility::DeviceStore::kNameAdded)
-                failed("the logical name " + name + " could not be written (another value of the device class "
-                       "key may have that name)");
+        for (const auto& [name, target] : config::read_logical_names(reg)) {
+            store.clear_failure();
+            if (store.remove_logical_name(target, name) != config::DeviceStore::kNameRemoved)
+                failed("the logical name " + name + " could not be removed", store.failure_text());
+        }
+        for (const Device& d : conf.devices) {
+            store.clear_failure();
+            if (ok && store.put_entry(d.entry) != config::DeviceStore::kWritten)
+                failed("the device " + d.entry.DeviceName + " could not be written", store.failure_text());
+        }
+        for (const auto& [name, target] : conf.names) {
+            store.clear_failure();
+            if (ok && store.add_logical_name(target, name) != config::DeviceStore::kNameAdded) {
+                const std::string why = store.failure_text();
+                failed("the logical name " + name + " could not be written" +
+                           (why.empty() ? " (another value of the device class key may have that name)" : ""),
+                       why);
+            }
+        }
         if (ok) {
-            platform::ScopedKey svc(reg);
-            if (reg.create_key(platform::kHklm, kServiceSettingsKey, "", svc.out(), nullptr) != platform::kRegOk) {
-                failed("the service settings could not be written");
+            platform::ScopedKey svc(settings_reg);
+            if (settings_reg.create_key(platform::kHklm, kServiceSettingsKey, "", svc.out(), nullptr) !=
+                platform::kRegOk) {
+                failed("the service settings could not be written", settings_why());
             } else {
                 // Each view and till keeps its own driver folder: it names
                 // the drivers of its bitness where they were installed.
                 std::string existing;
-                const bool has_path = config::read_text(reg, svc.get(), "TargetPath", &existing) == platform::kRegOk;
+                const bool has_path =
+                    config::read_text(settings_reg, svc.get(), "TargetPath", &existing) == platform::kRegOk;
                 if (!has_path && conf.service.TargetPath &&
-                    config::write_text(reg, svc.get(), "TargetPath", *conf.service.TargetPath) != platform::kRegOk)
-                    failed("TargetPath could not be written");
+                    config::write_text(settings_reg, svc.get(), "TargetPath", *conf.service.TargetPath) !=
+                        platform::kRegOk)
+                    failed("TargetPath could not be written", settings_why());
                 if (has_path && conf.service.TargetPath && existing != *conf.service.TargetPath)
                     o_.err += "zrncd: TargetPath kept as " + existing + "\n";
                 for (const auto& [name, value] : conf.service.numbers)
-                    if (ok && config::write_number(reg, svc.get(), name, value) != platform::kRegOk)
-                        failed(name + " could not be written");
+                    if (ok && config::write_number(settings_reg, svc.get(), name, value) != platform::kRegOk)
+                        failed(name + " could not be written", settings_why());
                 // The settings replace the till's as a set: one the source
                 // lacks goes, so the driver's own default applies as there.
                 for (const std::string_view name : kServiceNumbers) {
@@ -464,13 +618,14 @@ private:
                                                   [&](const auto& n) { return n.first == name; });
                     std::string text;
                     if (ok && conf.service.given && !kept &&
-                        config::read_text(reg, svc.get(), name, &text) == platform::kRegOk &&
-                        reg.delete_value(svc.get(), name) != platform::kRegOk)
-                        failed(std::string(name) + " could not be removed");
+                        config::read_text(settings_reg, svc.get(), name, &text) == platform::kRegOk &&
+                        settings_reg.delete_value(svc.get(), name) != platform::kRegOk)
+                        failed(std::string(name) + " could not be removed", settings_why());
                 }
             }
         }
-        if (!ok) return undo(snap, reg, what);
+        if (!ok) return undo(snap, reg, view, fault);
+        end_change(view);
         done(where + ": " + std::to_string(conf.devices.size()) + " devices, " + std::to_string(conf.names.size()) +
              " logical names");
     }
@@ -490,7 +645,10 @@ private:
         const std::vector<std::string> shared = shared_ports(conf);
         for (const std::string& s : shared) o_.err += "zrncd: warning: " + s + "\n";
         if (!shared.empty() && !c.force) return void(refuse("nothing written; if this is intended, give --force"));
-        apply(views_.reg, conf, "imported into " + views_.name);
+        if (c.check_only)
+            return done(file + ": " + std::to_string(conf.devices.size()) + " devices, " +
+                        std::to_string(conf.names.size()) + " logical names; checked, nothing written");
+        apply(views_.reg, views_.id, conf, "import " + file, "imported into " + views_.name);
     }
 
     void sync() {
@@ -506,25 +664,29 @@ private:
             for (const std::string& e : errors) o_.err += "zrncd: " + views_.name + ": " + e + "\n";
             return void(refuse("mend " + views_.name + " first ('zrncd doctor' says how); nothing written"));
         }
-        apply(*views_.other, checked, "copied from " + views_.name + " to " + views_.other_name);
+        apply(*views_.other, views_.other_id, checked, "sync from " + views_.name,
+              "copied from " + views_.name + " to " + views_.other_name);
     }
 
     Views& views_;
     platform::Files& files_;
+    platform::ConfigLock& lock_;
+    Backups backups_;
     Outcome& o_;
     MessagePrompter prompter_;
-    utility::DeviceStore store_;
+    config::DeviceStore store_;
 };
 
 }  // namespace
 
-Outcome run_config(const Command& cmd, Views& views, platform::Files& files, std::string_view input) {
+Outcome run_config(const Command& cmd, Views& views, platform::Files& files, platform::ConfigLock& lock,
+                   std::string_view input) {
     Outcome o;
     if (cmd.help) {
         o.out = config_usage();
         return o;
     }
-    Runner(views, files, &o).run(cmd, input);
+    Runner(views, files, lock, &o).run(cmd, input);
     return o;
 }
 

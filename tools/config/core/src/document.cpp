@@ -1,11 +1,13 @@
 #include "zrn/cfg/document.h"
 
 #include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "zrn/device_types.h"
 #include "zrn/text.h"
-#include "zrn/utility/dialogs.h"
-#include "zrn/utility/rules.h"
+#include "zrn/config/values.h"
+#include "zrn/config/rules.h"
 
 namespace zrn::cfg {
 
@@ -21,19 +23,19 @@ constexpr std::string_view kStatusTexts[] = {"CTS", "RI", "CTS+RI", "none"};
 std::vector<std::pair<std::int32_t, std::string>> code_texts(std::int32_t device_id, std::string_view name) {
     std::vector<std::pair<std::int32_t, std::string>> t;
     if (name == "Port") {
-        const std::string prefix(utility::port_prefix(device_id));
+        const std::string prefix(config::port_prefix(device_id));
         if (prefix.empty()) return t;
         for (std::int32_t i = 1; i <= (prefix == "COM" ? 4 : 2); ++i) t.emplace_back(i, prefix + std::to_string(i));
     } else if (name == "BaudRate") {
-        for (std::size_t i = 0; i < utility::kBaudRateItems.size(); ++i)
-            t.emplace_back(static_cast<std::int32_t>(i + 1), std::string(utility::kBaudRateItems[i]));
+        for (std::size_t i = 0; i < config::kBaudRateItems.size(); ++i)
+            t.emplace_back(static_cast<std::int32_t>(i + 1), std::string(config::kBaudRateItems[i]));
     } else if (name == "Parity") {
-        for (std::size_t i = 0; i < utility::kParityItems.size(); ++i)
-            t.emplace_back(static_cast<std::int32_t>(i), std::string(utility::kParityItems[i]));
+        for (std::size_t i = 0; i < config::kParityItems.size(); ++i)
+            t.emplace_back(static_cast<std::int32_t>(i), std::string(config::kParityItems[i]));
     } else if (name == "HandShaking") {
-        for (std::size_t i = 0; i < utility::kHandShakingItems.size(); ++i)
-            t.emplace_back(static_cast<std::int32_t>(i), std::string(utility::kHandShakingItems[i]));
-        t.emplace_back(2, std::string(utility::kHandShakingXonXoff));
+        for (std::size_t i = 0; i < config::kHandShakingItems.size(); ++i)
+            t.emplace_back(static_cast<std::int32_t>(i), std::string(config::kHandShakingItems[i]));
+        t.emplace_back(2, std::string(config::kHandShakingXonXoff));
     } else if (name == "Status") {
         for (std::size_t i = 0; i < std::size(kStatusTexts); ++i)
             t.emplace_back(static_cast<std::int32_t>(i), std::string(kStatusTexts[i]));
@@ -42,6 +44,13 @@ std::vector<std::pair<std::int32_t, std::string>> code_texts(std::int32_t device
 }
 
 }  // namespace
+
+bool has_control_character(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        const auto b = static_cast<unsigned char>(c);
+        return b < 0x20 || b == 0x7F;
+    });
+}
 
 std::string setting_text(std::int32_t device_id, const config::Setting& s, const config::DeviceEntry& e) {
     if (s.text) return e.*s.text;
@@ -99,15 +108,7 @@ Configuration read_configuration(platform::Registry& reg) {
                     c.service.numbers.emplace_back(std::string(name), decimal_value(text));
         }
     }
-    std::vector<std::string> keys;
-    {
-        ScopedKey key(reg);
-        if (reg.open_key(platform::kHklm, kDeviceClassKey, false, key.out()) == kRegOk) {
-            std::string name;
-            for (std::uint32_t i = 0; reg.enum_key(key.get(), i, &name) == kRegOk; ++i) keys.push_back(name);
-        }
-    }
-    for (const std::string& k : keys) {
+    for (const std::string& k : config::device_keys(reg)) {
         config::StoredEntry stored;
         if (!config::read_stored_entry(reg, k, &stored)) continue;
         Device d;
@@ -167,6 +168,12 @@ namespace {
 class Checker {
 public:
     explicit Checker(std::vector<std::string>* errors) : errors_(errors) {}
+    // Device keys and logical names met so far, by the name the registry
+    // compares (case ignored): duplicates are found in one pass, each
+    // reported once.
+    std::unordered_set<std::string> device_keys;
+    std::unordered_set<std::string> logical_names;
+    std::unordered_map<std::string, std::size_t> device_index;  // exact key name: its device
     void error(const std::string& place, const std::string& text) { errors_->push_back(place + ": " + text); }
     bool ok() const { return errors_->empty(); }
 
@@ -200,6 +207,8 @@ void read_service(const json::Value& v, Checker& check, ServiceValues* out) {
     if (const json::Value* p = v.find("TargetPath")) {
         if (!p->is_string() || p->as_string().empty())
             check.error("service.TargetPath", "must be a folder name");
+        else if (has_control_character(p->as_string()))
+            check.error("service.TargetPath", "holds a control character, which no folder name has");
         else if (p->as_string().size() > config::kTargetPathMax)
             check.error("service.TargetPath", "longer than " + std::to_string(config::kTargetPathMax) + " characters");
         else
@@ -228,13 +237,14 @@ void read_device(const json::Value& v, const std::string& place, Checker& check,
     }
     const std::string name = key->as_string();
     const DeviceType* type = device_type_of(name);
-    if (!type || !utility::device_key_allowed(name)) {
+    if (!type || !config::device_key_allowed(name)) {
         check.error(place + ".key",
-                    "'" + name + "' is no device key name: CD926, CD347 or CD615 alone or with -2 to -9, or CD730");
+                    "'" + json::escape(name) +
+                        "' is no device key name: CD926, CD347 or CD615 alone or with -2 to -9, or CD730");
         return;
     }
-    for (const Device& d : out->devices)
-        if (ascii_lower(d.entry.DeviceName) == ascii_lower(name)) check.error(place + ".key", "'" + name + "' is given twice");
+    const bool again = !check.device_keys.insert(ascii_lower(name)).second;
+    if (again) check.error(place + ".key", "'" + name + "' is given twice");
 
     Device d;
     d.entry = config::default_entry(name, *type);
@@ -252,6 +262,8 @@ void read_device(const json::Value& v, const std::string& place, Checker& check,
     if (const json::Value* desc = v.find("DeviceDesc")) {
         if (!desc->is_string() || desc->as_string().empty())
             check.error(place + ".DeviceDesc", "must be a text");
+        else if (has_control_character(desc->as_string()))
+            check.error(place + ".DeviceDesc", "holds a control character; the registry would not keep it as given");
         else if (desc->as_string().size() > config::kDeviceDescMax)
             check.error(place + ".DeviceDesc",
                         "longer than " + std::to_string(config::kDeviceDescMax) + " characters");
@@ -274,6 +286,7 @@ void read_device(const json::Value& v, const std::string& place, Checker& check,
         if (!parse_setting(type->DeviceID, s, text, &d.entry, &why))
             check.error(place + "." + std::string(s.name), why);
     }
+    if (!again) check.device_index.emplace(name, out->devices.size());
     out->devices.push_back(std::move(d));
 }
 
@@ -291,20 +304,24 @@ void read_name(const json::Value& v, const std::string& place, Checker& check, C
     }
     const std::string& n = name->as_string();
     if (n.empty() || n.front() == ' ' || n.back() == ' ' || n.size() > 127) {
-        check.error(place + ".name", "'" + n + "' is no logical name: 1 to 127 characters, no blank at either end");
+        check.error(place + ".name", "'" + json::escape(n) +
+                                         "' is no logical name: 1 to 127 characters, no blank at either end");
         return;
     }
-    const auto target = std::find_if(out->devices.begin(), out->devices.end(),
-                                     [&](const Device& d) { return d.entry.DeviceName == device->as_string(); });
-    if (target == out->devices.end()) {
-        check.error(place + ".device", "'" + device->as_string() + "' is none of the document's devices");
+    if (has_control_character(n)) {
+        check.error(place + ".name", "'" + json::escape(n) +
+                                         "' is no logical name: it holds a control character, which the registry "
+                                         "would not keep as given");
         return;
     }
-    for (const auto& [other, t] : out->names)
-        if (ascii_lower(other) == ascii_lower(n)) {
-            check.error(place + ".name", "'" + n + "' is given twice (the registry ignores case in names)");
-            return;
-        }
+    if (check.device_index.count(device->as_string()) == 0) {
+        check.error(place + ".device", "'" + json::escape(device->as_string()) + "' is none of the document's devices");
+        return;
+    }
+    if (!check.logical_names.insert(ascii_lower(n)).second) {
+        check.error(place + ".name", "'" + n + "' is given twice (the registry ignores case in names)");
+        return;
+    }
     out->names.emplace_back(n, device->as_string());
 }
 
@@ -362,11 +379,11 @@ std::vector<std::string> shared_ports(const Configuration& c) {
     std::vector<std::string> out;
     for (std::size_t i = 0; i < c.devices.size(); ++i) {
         const config::DeviceEntry& a = c.devices[i].entry;
-        const std::string_view prefix = utility::port_prefix(a.DeviceID);
+        const std::string_view prefix = config::port_prefix(a.DeviceID);
         if (prefix.empty()) continue;
         for (std::size_t j = i + 1; j < c.devices.size(); ++j) {
             const config::DeviceEntry& b = c.devices[j].entry;
-            if (utility::port_prefix(b.DeviceID) == prefix && b.Port == a.Port)
+            if (config::port_prefix(b.DeviceID) == prefix && b.Port == a.Port)
                 out.push_back(a.DeviceName + " and " + b.DeviceName + " both use " + std::string(prefix) +
                               std::to_string(a.Port));
         }

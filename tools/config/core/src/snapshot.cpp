@@ -157,4 +157,132 @@ bool Snapshot::restore(Registry& reg) const {
     return ok;
 }
 
+namespace {
+
+constexpr char kHex[] = "0123456789abcdef";
+
+std::string hex_of(const std::vector<std::uint8_t>& bytes) {
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (const std::uint8_t b : bytes) {
+        out.push_back(kHex[b >> 4]);
+        out.push_back(kHex[b & 15]);
+    }
+    return out;
+}
+
+bool bytes_of(const std::string& hex, std::vector<std::uint8_t>* out) {
+    if (hex.size() % 2 != 0) return false;
+    out->clear();
+    const auto digit = [](char c) {
+        const char* p = std::char_traits<char>::find(kHex, 16, c);
+        return p ? static_cast<int>(p - kHex) : -1;
+    };
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        const int hi = digit(hex[i]);
+        const int lo = digit(hex[i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        out->push_back(static_cast<std::uint8_t>(hi * 16 + lo));
+    }
+    return true;
+}
+
+template <class Key>
+json::Value key_json(const Key& key) {
+    json::Value values = json::Value::array();
+    for (const auto& [name, data] : key.values) {
+        json::Value v = json::Value::object();
+        v.set("name", name);
+        v.set("type", static_cast<std::int64_t>(data.type));
+        v.set("data", hex_of(data.bytes));
+        values.push(std::move(v));
+    }
+    json::Value subkeys = json::Value::array();
+    for (const auto& sub : key.subkeys) {
+        json::Value k = key_json(sub);
+        k.set("name", sub.name);
+        subkeys.push(std::move(k));
+    }
+    json::Value out = json::Value::object();
+    out.set("values", std::move(values));
+    out.set("keys", std::move(subkeys));
+    return out;
+}
+
+template <class Key>
+bool key_from_json(const json::Value& v, const std::string& place, int depth, Key* key, std::string* error) {
+    const json::Value* values = v.is_object() ? v.find("values") : nullptr;
+    const json::Value* subkeys = v.is_object() ? v.find("keys") : nullptr;
+    if (!values || !values->is_array() || !subkeys || !subkeys->is_array() || depth > kMaxDepth) {
+        *error = place + ": no recorded key";
+        return false;
+    }
+    for (std::size_t i = 0; i < values->items().size(); ++i) {
+        const json::Value& item = values->items()[i];
+        const json::Value* name = item.is_object() ? item.find("name") : nullptr;
+        const json::Value* type = item.is_object() ? item.find("type") : nullptr;
+        const json::Value* data = item.is_object() ? item.find("data") : nullptr;
+        platform::RegData d;
+        if (!name || !name->is_string() || !type || !type->is_number() || type->as_number() < 0 ||
+            type->as_number() > 0xFFFFFFFF || !data || !data->is_string() || !bytes_of(data->as_string(), &d.bytes)) {
+            *error = place + ".values[" + std::to_string(i) + "]: no recorded value";
+            return false;
+        }
+        d.type = static_cast<std::uint32_t>(type->as_number());
+        key->values.emplace_back(name->as_string(), std::move(d));
+    }
+    key->subkeys.resize(subkeys->items().size());
+    for (std::size_t i = 0; i < subkeys->items().size(); ++i) {
+        const json::Value& item = subkeys->items()[i];
+        const json::Value* name = item.is_object() ? item.find("name") : nullptr;
+        const std::string at = place + ".keys[" + std::to_string(i) + "]";
+        if (!name || !name->is_string() || name->as_string().empty()) {
+            *error = at + ": a key without a name";
+            return false;
+        }
+        key->subkeys[i].name = name->as_string();
+        if (!key_from_json(item, at, depth + 1, &key->subkeys[i], error)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+json::Value Snapshot::to_json() const {
+    json::Value roots = json::Value::array();
+    for (const Root& root : roots_) {
+        json::Value r = root.existed ? key_json(root.key) : json::Value::object();
+        r.set("path", root.path);
+        r.set("exists", root.existed);
+        roots.push(std::move(r));
+    }
+    return roots;
+}
+
+bool Snapshot::from_json(const json::Value& keys, std::string* error) {
+    roots_.clear();
+    std::vector<Root> roots;
+    if (!keys.is_array()) {
+        *error = "keys: not a list of recorded keys";
+        return false;
+    }
+    for (std::size_t i = 0; i < keys.items().size(); ++i) {
+        const json::Value& item = keys.items()[i];
+        const std::string place = "keys[" + std::to_string(i) + "]";
+        const json::Value* path = item.is_object() ? item.find("path") : nullptr;
+        const json::Value* exists = item.is_object() ? item.find("exists") : nullptr;
+        if (!path || !path->is_string() || path->as_string().empty() || !exists || !exists->is_bool()) {
+            *error = place + ": no recorded key";
+            return false;
+        }
+        Root root;
+        root.path = path->as_string();
+        root.existed = exists->as_bool();
+        if (root.existed && !key_from_json(item, place, 0, &root.key, error)) return false;
+        roots.push_back(std::move(root));
+    }
+    roots_ = std::move(roots);
+    return true;
+}
+
 }  // namespace zrn::cfg

@@ -23,6 +23,8 @@ public:
 
     // Runs queued work, including work queued while running; returns the count.
     int run_pending();
+    // Hands the queued work to the test, to run in an order of its own.
+    std::vector<std::function<void()>> take_pending();
     void join_all();
     int started() const;
     int pending() const;

@@ -24,6 +24,12 @@ LastError last_error_of(const char* call, std::string_view subject = {});
 // "" for no error.
 std::string describe(const LastError& e);
 
+// The system's text for an error code ("Access is denied."), without the
+// line break it ends in; empty when the system has none.
+std::string system_text(std::uint32_t code);
+// "Access is denied. (Windows error 5)", as a message box names a failure.
+std::string error_text(std::uint32_t code);
+
 // One adapter's last failure. Adapters are shared between threads, so the
 // slot takes a lock; it is only written when a call fails.
 class LastErrorSlot {

@@ -17,7 +17,18 @@ public:
 
 class Win32Threads final : public platform::Threads, public KeepsLastError {
 public:
+    enum class Hold {
+        Nothing,
+        // Each thread holds the module this code is linked into loaded until
+        // it has returned, so its caller's FreeLibrary never unmaps code
+        // under it (for the threads of a library).
+        ThisModule,
+    };
+    explicit Win32Threads(Hold hold = Hold::Nothing) : hold_(hold) {}
     bool start(std::function<void()> work) override;
+
+private:
+    Hold hold_;
 };
 
 // HKEY_LOCAL_MACHINE through the ANSI registry API.
@@ -42,6 +53,7 @@ public:
     platform::RegStatus set_value(platform::RegKey key, std::string_view name, const platform::RegData& data) override;
     platform::RegStatus delete_value(platform::RegKey key, std::string_view name) override;
     platform::RegStatus delete_key(platform::RegKey parent, std::string_view subkey) override;
+    std::string error_text(platform::RegStatus status) const override;
 
 private:
     unsigned long view_flag() const;
@@ -54,17 +66,30 @@ class Win32Files final : public platform::Files, public KeepsLastError {
 public:
     Handle open_existing_for_write(const std::string& path, bool* held) override;
     Handle create_new_for_write(const std::string& path) override;
-    Handle open_existing_read_write(const std::string& path) override;
-    Handle create_always_read_write(const std::string& path) override;
+    Handle open_existing_read_write(const std::string& path, platform::FileStatus* status) override;
+    Handle create_always_read_write(const std::string& path, platform::FileStatus* status) override;
     bool create_directory(const std::string& path) override;
     void seek_end(Handle h) override;
     bool read(Handle h, void* data, std::size_t max, std::size_t* got) override;
-    void write(Handle h, const void* data, std::size_t size) override;
+    platform::FileStatus write(Handle h, const void* data, std::size_t size) override;
+    platform::FileStatus flush(Handle h) override;
     void close(Handle h) override;
+    platform::FileStatus replace(const std::string& from, const std::string& to) override;
+    platform::FileStatus remove(const std::string& path) override;
+    std::string error_text(platform::FileStatus status) const override;
+    bool list_files(const std::string& folder, std::vector<std::string>* names) override;
+    bool is_reparse_point(const std::string& path) override;
 
 private:
     // Keeps GetLastError()'s code when a call failed; returns ok.
     bool noted(bool ok, const char* call, std::string_view subject = {});
+    // A call's own status: kFileOk, or GetLastError()'s code, kept.
+    platform::FileStatus status_of(bool ok, const char* call, std::string_view subject = {});
+    Handle create_file(const std::string& path, unsigned long disposition, platform::FileStatus* status);
 };
+
+// Whether Windows itself is 64-bit (a 32-bit program may run on it under
+// WOW64): then the registry has two views.
+bool windows_is_64bit();
 
 }  // namespace zrn::win32

@@ -14,8 +14,11 @@
 #include <vector>
 
 #include "zrn/platform/clock.h"
-#include "zrn/utility/device_store.h"
-#include "zrn/utility/prompter.h"
+#include "zrn/config/device_store.h"
+#include "zrn/config/prompter.h"
+#include "zrn/config/values.h"
+#include "zrn/utility/control_object.h"
+#include "zrn/utility/usb_driver_library.h"
 
 namespace zrn::utility {
 
@@ -32,37 +35,11 @@ inline constexpr std::array<std::string_view, 4> kModelTexts = {
     "Model 926A SerialLINE(r) II Interface", "Model 347A Smart SerialLINE(r) Interface",
     "Model 615 ParallelLINE(tm) Interface", "Model 730 USBLine(tm) Interface"};
 
-// The value lists of the settings pages, in list order.
-inline constexpr std::array<std::string_view, 6> kBaudRateItems = {"600", "1200", "2400", "4800", "9600", "19200"};
-inline constexpr std::array<std::string_view, 2> kDataBitsItems = {"7", "8"};
-inline constexpr std::array<std::string_view, 2> kStopBitsItems = {"1", "2"};
-inline constexpr std::array<std::string_view, 3> kParityItems = {"None", "Odd", "Even"};
-inline constexpr std::array<std::string_view, 2> kHandShakingItems = {"None", "CTS/RTS"};
-// Shown when stored; the list does not offer it.
-inline constexpr std::string_view kHandShakingXonXoff = "XOn/XOff";
-inline constexpr std::array<std::string_view, 2> kDrawerNoItems = {"1", "2"};
-
-// The library page 2 probes a USB drawer with, in the driver folder.
-inline constexpr std::string_view kUsbLibraryName = "USB730SO.DLL";
-
-// The USB driver library as page 2 uses it: loaded when the page opens, its
-// port opened and closed again on Finish to see that the device answers.
-class UsbDriverLibrary {
-public:
-    virtual ~UsbDriverLibrary() = default;
-    // Loads the library and looks up OpenUPort and CloseUPort; false (and
-    // nothing held) when either is missing.
-    virtual bool load(const std::string& path) = 0;
-    virtual std::int32_t open_port(std::int32_t unit) = 0;
-    virtual void close_port(std::int32_t unit) = 0;
-    virtual void unload() = 0;
-};
-
 // ---------------------------------------------------------------- page 1
 
 class AddDevicePagePresenter {
 public:
-    AddDevicePagePresenter(DeviceStore& store, Prompter& prompter, platform::Clock& clock)
+    AddDevicePagePresenter(config::DeviceStore& store, config::Prompter& prompter, platform::Clock& clock)
         : store_(store), prompter_(prompter), clock_(clock) {}
 
     // The dialog opens (again, after Back): the model list, the check box and,
@@ -85,8 +62,8 @@ public:
     std::function<void()> ShowMasterId;
 
 private:
-    DeviceStore& store_;
-    Prompter& prompter_;
+    config::DeviceStore& store_;
+    config::Prompter& prompter_;
     platform::Clock& clock_;
 };
 
@@ -109,7 +86,7 @@ class DeviceSettingsPresenter {
 public:
     using HealthCheckRunner = std::function<void(const std::string& device_key)>;
 
-    DeviceSettingsPresenter(SettingsMode mode, DeviceStore& store, Prompter& prompter, UsbDriverLibrary* usb,
+    DeviceSettingsPresenter(SettingsMode mode, config::DeviceStore& store, config::Prompter& prompter, UsbDriverLibrary* usb,
                             HealthCheckRunner health_check)
         : mode_(mode), store_(store), prompter_(prompter), usb_(usb), health_check_(std::move(health_check)) {}
     ~DeviceSettingsPresenter();
@@ -146,6 +123,8 @@ public:
     // The field that gets the focus after a refused open character (1, 2) or
     // 0.
     int FocusOpenChar = 0;
+    // Whether the Port box gets the focus after a port was refused.
+    bool FocusPort = false;
 
     // Fields (the controls' texts and check boxes).
     std::string KeyName;
@@ -163,20 +142,34 @@ private:
     void fill_lists();
     void show_defaults();
     void show_values();
+    // What a save came to: written, the entry gone (another program removed
+    // it), or a write the registry refused (status is its code).
+    struct Saved {
+        enum { Written, Gone, Refused } result = Written;
+        platform::RegStatus status = platform::kRegOk;
+        std::string why;  // Refused: the call that failed and the system's words
+    };
+    // Opens the entry's key; false with the outcome to report when it cannot.
+    bool open_entry(platform::RegKey* key, Saved* failed);
     int create_entry();
-    void load_entry();
-    bool check_open_chars();
+    bool load_entry();
+    bool check_typed_values();
+    bool check_port();
     bool port_conflict_check();
     void take_numbers();
-    void full_save();
-    void settings_save();
+    Saved full_save();
+    Saved settings_save();
+    // The save of the page's mode under the configuration lock; false, after
+    // telling the user, when it did not go through (gone: the entry is gone).
+    bool save(bool* gone);
+    void report(const Saved& saved);
     void usb_probe();
     void remove_new_entry();
     std::string usb_port_text() const;
 
     SettingsMode mode_;
-    DeviceStore& store_;
-    Prompter& prompter_;
+    config::DeviceStore& store_;
+    config::Prompter& prompter_;
     UsbDriverLibrary* usb_;
     HealthCheckRunner health_check_;
     std::string target_;
@@ -193,7 +186,7 @@ private:
 
 class LdnDialogPresenter {
 public:
-    LdnDialogPresenter(DeviceStore& store, Prompter& prompter) : store_(store), prompter_(prompter) {}
+    LdnDialogPresenter(config::DeviceStore& store, config::Prompter& prompter) : store_(store), prompter_(prompter) {}
 
     void open(std::string device_key);
     // Add with the entry text read back. The entry text is cleared and takes
@@ -216,36 +209,24 @@ public:
 
 private:
     bool taken(const std::string& name) const;
+    // Finish's writes: the new names first, then the dropped ones go. False
+    // when the set was not replaced whole (the user has been told).
+    bool replace_names(std::string* message);
 
-    DeviceStore& store_;
-    Prompter& prompter_;
+    config::DeviceStore& store_;
+    config::Prompter& prompter_;
     bool class_key_open_ = false;
     std::vector<std::string> names_, targets_, loaded_names_, loaded_targets_;
 };
 
 // ---------------------------------------------------------------- health check
 
-// The OPOS CashDrawer Control Object, as the health check calls it.
-class ControlObject {
-public:
-    virtual ~ControlObject() = default;
-    virtual std::int32_t Open(const std::string& device_name) = 0;
-    virtual std::int32_t ClaimDevice(std::int32_t timeout) = 0;
-    virtual std::int32_t Close() = 0;
-    virtual bool GetDeviceEnabled() = 0;
-    virtual void SetDeviceEnabled(bool enabled) = 0;
-    virtual std::int32_t GetResultCode() = 0;
-    virtual bool GetCapStatus() = 0;
-    virtual bool GetDrawerOpened() = 0;
-    virtual std::int32_t OpenDrawer() = 0;
-};
-
 inline constexpr std::string_view kHealthCheckTitle = "Check Health (Interactive)";
 
 // The interactive health check on one device: open, claim and enable through
 // the Control Object, then open the drawer as often as the user asks.
 // control is null when no Control Object could be created; the user is told.
-void run_health_check(const std::string& device_key, ControlObject* control, Prompter& prompter,
+void run_health_check(const std::string& device_key, ControlObject* control, config::Prompter& prompter,
                       platform::Clock& clock);
 
 // The caption of the health check's boxes for a device.
@@ -260,9 +241,11 @@ struct PropertyFields {
     std::string so_release;       // 1004
     std::string co_version;       // 1005
     std::string so_version;       // 1006
+    std::string trace;            // 1007: what the trace writes
+    std::string trace_kept;       // 1008: how long its daily files are kept
 };
 
-PropertyFields read_property_fields(DeviceStore& store);
+PropertyFields read_property_fields(config::DeviceStore& store);
 
 // ---------------------------------------------------------------- the wizard
 

@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "zrn/utility/device_store.h"
-#include "zrn/utility/prompter.h"
-#include "zrn/utility/usb_config.h"
+#include "zrn/config/device_store.h"
+#include "zrn/config/prompter.h"
+#include "zrn/config/usb_config.h"
 
 namespace zrn::utility {
 
@@ -43,6 +43,14 @@ inline constexpr int kIdCheckHealth = 147;
 inline constexpr int kIdModifySettings = 146;
 inline constexpr int kIdAppExit = 57665;
 inline constexpr int kIdAppAbout = 57664;
+// View menu and keys: F5 reads the configuration again; F6 and Tab move
+// between the tree and the list.
+inline constexpr int kIdRefresh = 32790;
+inline constexpr int kIdNextPane = 57680;
+inline constexpr int kIdPrevPane = 57681;
+
+// What the list shows for a value the selected device does not hold.
+inline constexpr std::string_view kMissingValueText = "(missing)";
 
 // The tree's root item and the status text while it is selected.
 inline constexpr std::string_view kRootText = "CashDrawer";
@@ -111,7 +119,7 @@ enum class Run { Nothing, AddDeviceWizard, LdnDialog, ModifyDialog, CheckHealth,
 // selected item) and the window mirrors it.
 class LeftViewPresenter {
 public:
-    LeftViewPresenter(DeviceStore& store, UsbConfig& usb_config, Prompter& prompter)
+    LeftViewPresenter(config::DeviceStore& store, config::UsbConfig& usb_config, config::Prompter& prompter)
         : store_(store), usb_(usb_config), prompter_(prompter) {}
 
     // Initial update: the root and one child per device key of a known type,
@@ -122,6 +130,11 @@ public:
     void on_selection_changed(ItemId item);
     // Re-reads the selected device into the list (or empties it for the root).
     void refresh_list();
+    // Reads the device keys again (another program may have changed them):
+    // items of keys still there keep their place and id, the caret stays on
+    // its device while it exists (else it goes to the root), and the list
+    // is read again.
+    void refresh();
 
     // A right click: the caret item becomes SelectedItem; the window then asks
     // for the context menu at the cursor.
@@ -154,8 +167,8 @@ public:
     std::string SelectedText;
     std::string DialogDeviceKey;
     std::string DialogLdn;
-    // Display values of the selected device. A value the new device does not
-    // yield (not stored, or its key unreadable) keeps the earlier text.
+    // Display values of the selected device; a value it does not hold (not
+    // stored, or its key unreadable) shows as kMissingValueText.
     std::string RowDeviceName;
     std::string RowPort;
     std::string RowSerialSettings;
@@ -185,9 +198,9 @@ private:
     void remove_device();
     void add_device_item();
 
-    DeviceStore& store_;
-    UsbConfig& usb_;
-    Prompter& prompter_;
+    config::DeviceStore& store_;
+    config::UsbConfig& usb_;
+    config::Prompter& prompter_;
     std::vector<TreeItem> devices_;  // the root's children in order
     ItemId caret_ = kNoItem;
     ItemId next_id_ = 1;

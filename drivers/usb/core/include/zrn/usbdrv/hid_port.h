@@ -32,17 +32,21 @@ public:
     virtual void reset_stop_and_write_request() = 0;
     virtual void signal_write_request() = 0;
     virtual void signal_stop() = 0;
-    // True when the operation completed at once or is pending.
-    virtual bool start_read(Device d, std::uint8_t* buffer3) = 0;
-    virtual bool start_write(Device d, const std::uint8_t* buffer3) = 0;
+    // True when the operation completed at once or is pending. The layer
+    // owns the buffers of its I/O, so nothing of the caller's is written
+    // after the caller has gone.
+    virtual bool start_read(Device d) = 0;
+    virtual bool start_write(Device d, const std::uint8_t* report3) = 0;
     // Blocks until an event is signalled; served in the order read, write
     // request, stop.
     virtual Wake wait() = 0;
-    // After Wake::Read: true only when the read started last completed
-    // with a whole report; a failed or aborted read leaves nothing to use.
-    virtual bool finish_read(Device d) = 0;
-    // Cancels the outstanding read and write on d and waits until the
-    // system is done with their buffers. Before d is closed.
+    // After Wake::Read: true, with the report in report3, only when the read
+    // started last completed with a whole report; a failed or aborted read
+    // leaves nothing to use.
+    virtual bool finish_read(Device d, std::uint8_t* report3) = 0;
+    // Cancels the outstanding read and write on d and waits, a bounded
+    // time, until the system is done with their buffers (a buffer it has
+    // not given back by then is left to it). Before d is closed.
     virtual void cancel_io(Device d) = 0;
 };
 

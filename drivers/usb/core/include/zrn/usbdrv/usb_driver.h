@@ -19,16 +19,26 @@ constexpr std::uint16_t DrawerVendorId = 0x0B1D;
 constexpr std::uint16_t DrawerProductId = 0x0730;
 constexpr std::int32_t kVersion = 3359;
 
+// The longest the driver waits for what another thread does (README, "Bounds").
+// The status thread's return: CloseUPort after its 250 ms, and a start that
+// finds the previous thread still ending. Covers a DCSDelay (at most 3000 ms)
+// in progress; a thread held longer (in the status callback) is left to end
+// by itself, and its device handle is closed without it.
+constexpr std::uint32_t kThreadEndWaitMs = 4000;
+// A restarted status thread to wait on its events, after the restart's 5 s.
+constexpr std::uint32_t kThreadReadyWaitMs = 5000;
+
 struct UsbSettings {
     std::int32_t ODVEnabled = 0;
     std::int32_t RDKInterval = 0;
     std::int32_t RDKDelay = 0;
     std::int32_t DCSDelay = 0;
     std::int32_t TraceEnabled = 0;
+    std::int32_t TraceKeepDays = 0;  // read on its own, whatever the five did
 };
 
 // Reads the five settings in order, stopping at the first one that cannot
-// be read, and applies their limits.
+// be read, and applies their limits; then TraceKeepDays.
 UsbSettings read_usb_settings(platform::Registry& reg);
 
 struct UsbPorts {
@@ -65,8 +75,16 @@ public:
 private:
     void status_thread();
     bool start_thread();       // false when it could not be started
-    void wait_thread_end();
-    void thread_ends(bool when, const char* line);
+    // Waits until pred holds or bound_ms have passed on the clock; whether it holds.
+    template <typename Pred>
+    bool wait_bounded(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, Pred pred,
+                      std::uint32_t bound_ms);
+    // Starts I/O on the status thread's device d while it is still the open
+    // one and no stop is asked for: CloseUPort closes a handle only under
+    // the same lock, so the thread never uses one that was closed.
+    template <typename Io>
+    bool on_own_device(HidPort::Device d, Io io);
+    void thread_ends(HidPort::Device d, bool when, const char* line);
     void set_ready(bool ready);
     std::int32_t restart(const char* label);
     // Has the status thread write the opening report to the drawer.
@@ -94,6 +112,7 @@ private:
     bool alive_ = false;
     std::atomic<bool> stop_requested_{false};
     std::mutex restart_mu_;  // one restart at a time
+    std::mutex io_mu_;       // the status thread's I/O against the close of its handle
     std::mutex ready_mu_;
     std::condition_variable ready_cv_;
     std::atomic<std::int32_t> last_{2};

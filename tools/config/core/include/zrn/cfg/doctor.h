@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "zrn/cfg/backup.h"
 #include "zrn/platform/registry.h"
 
 namespace zrn::cfg {
@@ -28,11 +29,15 @@ public:
     virtual ~DoctorFiles() = default;
     virtual bool exists(const std::string& path) = 0;
     // At most max bytes of the file, read while others have it open (a loaded
-    // DLL included). False when it cannot be opened or read.
-    virtual bool read(const std::string& path, std::vector<std::uint8_t>* bytes, std::size_t max) = 0;
+    // DLL included). False when it cannot be opened or read, with *error
+    // naming the call that failed and the system's words for why.
+    virtual bool read(const std::string& path, std::vector<std::uint8_t>* bytes, std::size_t max,
+                      std::string* error) = 0;
     // Loads the DLL with its dependencies into this process and releases it
     // again; only asked of DLLs of the program's own bitness.
     virtual bool load(const std::string& path, std::string* error) = 0;
+    // Whether the path is a junction, symbolic link or mount point.
+    virtual bool is_reparse_point(const std::string& path) = 0;
 };
 
 struct DoctorView {
@@ -67,6 +72,8 @@ inline constexpr const char* kLogicalName = "logical-name";
 inline constexpr const char* kPorts = "ports";
 inline constexpr const char* kViews = "views";
 inline constexpr const char* kControlObject = "control-object";
+inline constexpr const char* kInterruptedChange = "interrupted-change";
+inline constexpr const char* kTrace = "trace";
 }  // namespace check
 
 // Where the Service Object and the Control Object register.
@@ -75,6 +82,13 @@ inline constexpr const char* kControlProgIdKey = "SOFTWARE\\Classes\\OPOS.CashDr
 inline constexpr const char* kControlObjectClsid = "{CCB90042-B81E-11D2-AB74-0040054C3719}";
 
 std::vector<Finding> run_doctor(const DoctorInput& input);
+
+// Findings for changes of the configuration found stopped part-way, before
+// the checks: put back (a warning: the change itself did not happen), left
+// as they are with --no-restore, or not restorable (both failures, with
+// what to do). lock_problem: the configuration lock could not be had to
+// put them back (empty when it was).
+std::vector<Finding> recovery_findings(const std::vector<Recovery>& recoveries, const std::string& lock_problem = {});
 
 const char* severity_name(Severity s);
 // One line per finding (view, check, status, text), the advice indented on
@@ -91,6 +105,7 @@ struct DoctorOptions {
     bool json = false;
     std::string view;  // "" both
     bool help = false;
+    bool no_restore = false;  // a change stopped part-way is reported, not put back
 };
 std::string parse_doctor_args(const std::vector<std::string>& args, DoctorOptions* out);
 std::string doctor_usage();

@@ -23,7 +23,7 @@ constexpr std::int64_t kSchemaVersion = 1;
 // The number values of the service settings key besides TargetPath, in the
 // order they are written.
 inline constexpr std::string_view kServiceNumbers[] = {"TraceEnabled", "ODVEnabled", "RDKInterval", "RDKDelay",
-                                                      "DCSDelay"};
+                                                      "DCSDelay",     "TraceKeepDays"};
 
 struct ServiceValues {
     std::optional<std::string> TargetPath;
@@ -69,6 +69,11 @@ std::vector<std::string> shared_ports(const Configuration& c);
 // a_name and b_name say which is which ("the 64-bit view").
 std::vector<std::string> differences(const Configuration& a, std::string_view a_name, const Configuration& b,
                                      std::string_view b_name);
+
+// A byte the registry's names and texts cannot hold as given: a zero would
+// cut the text short where the Windows API reads it, and no other control
+// character belongs in a name or a description.
+bool has_control_character(std::string_view text);
 
 // The text of a setting as a technician reads it ("COM2", "9600", "None",
 // "CTS") and the code a text or number given for it stands for.

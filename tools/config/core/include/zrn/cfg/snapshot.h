@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "zrn/json.h"
 #include "zrn/platform/registry.h"
 
 namespace zrn::cfg {
@@ -20,6 +21,13 @@ public:
     // values and sub-keys added since are removed, changed ones rewritten,
     // removed ones made again. False when some part could not be restored.
     bool restore(platform::Registry& reg) const;
+
+    // The recorded keys as a document, every value with its registry type
+    // and exact bytes, and back: a backup written to disk restores exactly
+    // what was recorded. from_json is false (the snapshot then empty) for a
+    // document that is not such a record, with *error saying where.
+    json::Value to_json() const;
+    bool from_json(const json::Value& keys, std::string* error);
 
 private:
     struct Key {
