@@ -34,16 +34,17 @@ constexpr std::uint32_t kCts = 0x10;
 int run_child(const std::string& args) { return finish(spawn_self(args), 30000 * ZRN_TIME_FACTOR); }
 
 // Lets the report of the state found at enabling arrive, then forgets it.
+// The poll thread's first read reports, unless it came before the report
+// was wanted: then nothing comes and the bound is spent once.
 void settle(EventReceiver& co) {
-    co.wait_for([](auto& ev) { return !ev.empty(); }, 300);
+    co.wait_for([](auto& ev) { return !ev.empty(); }, 2000 * ZRN_TIME_FACTOR);
     co.clear();
 }
 
-// Waits (bounded) until DrawerOpened reads `opened`.
+// Waits (bounded) until DrawerOpened reads `opened`: the poll thread reads
+// the lines every 20 ms or so, whatever the speed of this machine.
 bool wait_drawer(ServiceClient& c, std::int32_t opened) {
-    for (int i = 0; i < 25; ++i)
-        if (c.get_number(PIDX_DrawerOpened) == opened) return true;
-    return false;
+    return wait_until([&] { return c.get_number(PIDX_DrawerOpened) == opened; }, 5000 * ZRN_TIME_FACTOR);
 }
 
 std::vector<Event> direct_io_events(const std::vector<Event>& all) {
