@@ -250,6 +250,9 @@ TEST(SoE2EOnHidDrawer, UsbDrawerFiresReportsWithDcsDelayAndComesBackAfterAReplug
     ASSERT_TRUE(hid.cmd("unplug d"));
     ASSERT_TRUE(module_threads_end("USB730SO.DLL")) << "the status thread ends with the device";
     EXPECT_EQ(c.open_drawer(), OPOS_E_NOHARDWARE) << "gone: the driver cannot reopen it";
+    // Gone from the system's list before it comes back, so the list that
+    // shows it again is not the old one.
+    ASSERT_TRUE(hid.shown({}));
     ASSERT_TRUE(hid.cmd("replug d"));
     ASSERT_TRUE(hid.shown({"d"}));
     ASSERT_TRUE(hid.cmd("fires d answer"));

@@ -342,8 +342,10 @@ TEST(Usb730SoOnHidDrawer, DiscoveryTakesTheFirstMatchingInterfaceAndSkipsOthers)
     ASSERT_TRUE(hid.add("second")) << hid.last();
     ASSERT_TRUE(hid.shown({"first", "second"}));
     ASSERT_TRUE(hid.shown({"other"}, 0x0731));
-    // As the driver lists them: it keeps the first of the two.
-    const std::vector<std::string> order = e2e::listed_drawers(DrawerVendorId, DrawerProductId);
+    // As the driver lists them: it keeps the first of the two. Only these
+    // two count: Wine may still list a drawer an earlier program unplugged.
+    std::vector<std::string> order = e2e::listed_drawers(DrawerVendorId, DrawerProductId);
+    std::erase_if(order, [](const std::string& n) { return n != "first" && n != "second"; });
     ASSERT_EQ(order.size(), 2u);
     win32::Win32Clock clock;
     const std::string trace = trace_file_name(clock.local_time());
