@@ -43,8 +43,8 @@ void ServiceObject::bind() {
     {
         auto port = module_.hold_port();
         close_enabled_port(port);
+        module_.reset_at_creation();
     }
-    module_.reset_at_creation();
 
     read_settings();
     if (error_lines()) {

@@ -147,9 +147,12 @@ bool ServiceObject::enable_sequence() {
             return false;
         }
         module_.port_owner(port) = this;
+        // With the port held: another thread's disable, which closes this
+        // port, must not come between the two and leave the process enabled
+        // with no port open.
+        module_.mark_enabled();
     }
     set_result(OPOS_SUCCESS, 0);
-    module_.mark_enabled();
     // Disabling frees this object's entry; a re-enable without a new open
     // records it again so status reports still reach the Control Object.
     if (!module_.open_table_has_owned(this) && !open_name_.empty()) module_.open_table_add(open_name_, co_, this);
@@ -187,9 +190,9 @@ void ServiceObject::disable_sequence() {
     {
         auto port = module_.hold_port();
         close_enabled_port(port);
+        module_.mark_disabled();
     }
     module_.open_table_free_owned(this);
-    module_.mark_disabled();
 }
 
 void ServiceObject::enable(std::int32_t number) {

@@ -20,7 +20,7 @@ inline constexpr std::string_view kTraceBanner = "ZRN OPOSTrace: v3.3.8.1";
 // again every few milliseconds, for this long at most, before the line is
 // dropped. A file held past that (a viewer keeping it open) costs no further
 // waits until the file can be opened again.
-constexpr int kTraceOpenWaitMs = 100;
+constexpr int kTraceOpenWaitMs = 500;
 constexpr int kTraceOpenRetryMs = 2;
 
 // Kinds of trace entry.
